@@ -1,0 +1,202 @@
+#include "customerdb/DBGrid.h"
+
+#include "helpers/Command.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+TDBGrid::TDBGrid(QWidget* parent)
+    : QTableView(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumWidth(14);
+    horizontalHeader()->setHighlightSections(false);
+    // The rows on screen are the whole model, so the view's own scroll bar
+    // would never move; the bar shows where the window is instead: at the
+    // start, somewhere in the middle, or at the end of the data.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    QScrollBar* bar = verticalScrollBar();
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(bar, &QScrollBar::actionTriggered, this, &TDBGrid::onScrollBarAction);
+}
+
+void TDBGrid::setDataSet(Db::DataSet* ds)
+{
+    if (m_model && m_model->dataSet() == ds)
+        return;
+    DataSetModel* old = m_model;
+    m_model = ds ? new DataSetModel(ds, this) : nullptr;
+    if (m_model) {
+        m_model->setEditable(!m_readOnly);
+        m_model->setWindowSize(visibleRows());
+        connect(m_model, &DataSetModel::currentRowChanged, this, &TDBGrid::selectCurrent);
+        connect(m_model, &QAbstractItemModel::modelReset, this, &TDBGrid::selectCurrent);
+    }
+    setModel(m_model);
+    delete old;
+    selectCurrent();
+}
+
+Db::DataSet* TDBGrid::dataSet() const
+{
+    return m_model ? m_model->dataSet() : nullptr;
+}
+
+void TDBGrid::setColumns(const QStringList& fieldNames)
+{
+    if (m_model)
+        m_model->setColumns(fieldNames);
+}
+
+void TDBGrid::setReadOnlyGrid(bool readOnly)
+{
+    m_readOnly = readOnly;
+    setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers
+                             : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                                   | QAbstractItemView::AnyKeyPressed);
+    setSelectionBehavior(readOnly ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    if (m_model)
+        m_model->setEditable(!readOnly);
+}
+
+int TDBGrid::visibleRows() const
+{
+    const int rowHeight = qMax(1, verticalHeader()->defaultSectionSize());
+    return qMax(1, viewport()->height() / rowHeight + 1);
+}
+
+void TDBGrid::selectCurrent()
+{
+    // Keep the view from scrolling its own way: the window is the screen.
+    QTableView::verticalScrollBar()->blockSignals(true);
+    if (m_model && m_model->currentRow() >= 0) {
+        const int column = qMax(0, currentIndex().column());
+        const QModelIndex idx = m_model->index(m_model->currentRow(), column);
+        selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect
+                                                   | (m_readOnly ? QItemSelectionModel::Rows
+                                                                 : QItemSelectionModel::NoUpdate));
+    } else if (selectionModel()) {
+        selectionModel()->clear();
+    }
+    QTableView::verticalScrollBar()->blockSignals(false);
+    syncScrollBar();
+    verticalHeader()->viewport()->update();
+}
+
+void TDBGrid::syncScrollBar()
+{
+    QScrollBar* bar = verticalScrollBar();
+    const QSignalBlocker block(bar);
+    bar->setRange(0, 2);
+    bar->setPageStep(1);
+    Db::DataSet* ds = dataSet();
+    if (!ds || !ds->isOpen() || ds->isEmpty())
+        bar->setValue(0);
+    else if (ds->bof() && m_model->currentRow() == 0)
+        bar->setValue(0);
+    else if (ds->eof())
+        bar->setValue(2);
+    else
+        bar->setValue(1);
+}
+
+void TDBGrid::onScrollBarAction(int action)
+{
+    Db::DataSet* ds = dataSet();
+    if (!ds || !ds->isOpen())
+        return;
+    Trellane::runCommand([&] {
+        switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd: ds->next(); break;
+        case QAbstractSlider::SliderSingleStepSub: ds->prior(); break;
+        case QAbstractSlider::SliderPageStepAdd: ds->moveBy(visibleRows() - 1); break;
+        case QAbstractSlider::SliderPageStepSub: ds->moveBy(-(visibleRows() - 1)); break;
+        case QAbstractSlider::SliderToMinimum: ds->first(); break;
+        case QAbstractSlider::SliderToMaximum: ds->last(); break;
+        case QAbstractSlider::SliderMove: {
+            const int pos = verticalScrollBar()->sliderPosition();
+            if (pos == 0)
+                ds->first();
+            else if (pos == 2)
+                ds->last();
+            break;
+        }
+        default: break;
+        }
+    });
+    QMetaObject::invokeMethod(this, &TDBGrid::syncScrollBar, Qt::QueuedConnection);
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* e)
+{
+    Db::DataSet* ds = dataSet();
+    if (!ds || !ds->isOpen() || state() == QAbstractItemView::EditingState) {
+        QTableView::keyPressEvent(e);
+        return;
+    }
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    std::function<void()> move;
+    switch (e->key()) {
+    case Qt::Key_Up: move = [ds] { ds->prior(); }; break;
+    case Qt::Key_Down: move = [ds] { ds->next(); }; break;
+    case Qt::Key_PageUp: move = [this, ds] { ds->moveBy(-(visibleRows() - 1)); }; break;
+    case Qt::Key_PageDown: move = [this, ds] { ds->moveBy(visibleRows() - 1); }; break;
+    case Qt::Key_Home:
+        if (ctrl)
+            move = [ds] { ds->first(); };
+        break;
+    case Qt::Key_End:
+        if (ctrl)
+            move = [ds] { ds->last(); };
+        break;
+    default: break;
+    }
+    if (!move) {
+        QTableView::keyPressEvent(e);
+        return;
+    }
+    e->accept();
+    Trellane::runCommand(move);
+}
+
+void TDBGrid::wheelEvent(QWheelEvent* e)
+{
+    Db::DataSet* ds = dataSet();
+    if (!ds || !ds->isOpen()) {
+        QTableView::wheelEvent(e);
+        return;
+    }
+    const int steps = -e->angleDelta().y() / 120;
+    if (steps != 0)
+        Trellane::runCommand([&] { ds->moveBy(steps); });
+    e->accept();
+}
+
+void TDBGrid::resizeEvent(QResizeEvent* e)
+{
+    QTableView::resizeEvent(e);
+    if (m_model)
+        m_model->setWindowSize(visibleRows());
+}
+
+void TDBGrid::mousePressEvent(QMouseEvent* e)
+{
+    const QModelIndex idx = indexAt(e->position().toPoint());
+    if (m_model && idx.isValid() && idx.row() != m_model->currentRow()) {
+        const int row = idx.row();
+        const int column = idx.column();
+        Trellane::runCommand([&] { m_model->activateRow(row); });
+        // The window may have moved under the click: select the current row.
+        if (m_model->currentRow() >= 0)
+            setCurrentIndex(m_model->index(m_model->currentRow(), column));
+        e->accept();
+        return;
+    }
+    QTableView::mousePressEvent(e);
+}

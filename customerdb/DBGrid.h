@@ -1,0 +1,39 @@
+#pragma once
+// The grid of a table or query: a table view over a DataSetModel with its own
+// keyboard, wheel and scroll bar handling, so that browsing a million rows
+// reads only the rows on screen. The scroll bar is approximate: it shows the
+// window at the top, in the middle or at the end of the data.
+#include "customerdb/DataSetModel.h"
+
+#include <QTableView>
+
+class TDBGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit TDBGrid(QWidget* parent = nullptr);
+
+    // Shows ds (nullptr: nothing); the grid follows its cursor.
+    void setDataSet(Db::DataSet* ds);
+    Db::DataSet* dataSet() const;
+    DataSetModel* dataSetModel() const { return m_model; }
+
+    // Columns by field name (default: every field in stored order).
+    void setColumns(const QStringList& fieldNames);
+    // Read-only grids never edit; the requests grid is editable.
+    void setReadOnlyGrid(bool readOnly);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+private:
+    void selectCurrent();
+    void syncScrollBar();
+    void onScrollBarAction(int action);
+    int visibleRows() const;
+
+    DataSetModel* m_model = nullptr;
+    bool m_readOnly = true;
+};

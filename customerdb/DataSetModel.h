@@ -1,0 +1,65 @@
+#pragma once
+// A Qt item model over an open table or query, for the grids. It never loads
+// the data set: it holds a window of rows around the data set's current
+// record, read by key from the current record on, and re-reads the window
+// when the cursor moves or rows change. Row numbers are window positions, so
+// no row count is needed on the seek path.
+#include "customerdb/Engine.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+
+class DataSetModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit DataSetModel(Db::DataSet* ds, QObject* parent = nullptr);
+
+    Db::DataSet* dataSet() const { return m_ds; }
+
+    // Columns by field name, titled with the field name; by default every
+    // field of the data set in stored order.
+    void setColumns(const QStringList& fieldNames);
+    QStringList columns() const { return m_columns; }
+
+    // Editable models write through the data set (edit, set, post).
+    void setEditable(bool editable) { m_editable = editable; }
+    bool isEditable() const { return m_editable; }
+
+    // Number of rows the window holds around the cursor (the visible page).
+    void setWindowSize(int rows);
+    int windowSize() const { return m_windowSize; }
+
+    // Row of the current record in the window, -1 when none.
+    int currentRow() const { return m_currentRow; }
+    // Makes the record on a window row current (a click on the grid).
+    bool activateRow(int row);
+    // Re-reads the window around the current record.
+    void reload();
+    // The record shown on a row.
+    const Db::Record* recordAt(int row) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+signals:
+    // The current record's row changed (the grid selects it).
+    void currentRowChanged(int row);
+
+private:
+    void followCursor();
+    QString display(const Db::Record& rec, int fieldIndex) const;
+
+    QPointer<Db::DataSet> m_ds;
+    QStringList m_requested;
+    QStringList m_columns;
+    QList<int> m_fieldIdx;
+    QList<Db::Record> m_rows;
+    int m_currentRow = -1;
+    int m_windowSize = 40;
+    bool m_editable = false;
+    bool m_inActivate = false;
+};

@@ -1,0 +1,141 @@
+#include "helpers/QtPlatform.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QSaveFile>
+#include <QTimer>
+#include <QWidget>
+
+namespace Trellane {
+
+static QWidget* dialogParent() { return QApplication::activeWindow(); }
+
+void QtPlatform::showMessage(const QString& text)
+{
+    QMessageBox::information(dialogParent(), QCoreApplication::applicationName(), text, QMessageBox::Ok);
+}
+
+bool QtPlatform::askYesNo(const QString& text)
+{
+    return QMessageBox::information(dialogParent(), QCoreApplication::applicationName(), text,
+                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void QtPlatform::showError(const QString& text)
+{
+    QMessageBox::critical(dialogParent(), QCoreApplication::applicationName(), text, QMessageBox::Ok);
+}
+
+QString QtPlatform::getSaveFileName(const QString& proposedName)
+{
+    QFileDialog dlg(dialogParent());
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dlg.selectFile(proposedName);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    return dlg.selectedFiles().constFirst();
+}
+
+bool QtPlatform::execPrintDialog(QPrinter& printer)
+{
+    QPrintDialog dlg(&printer, dialogParent());
+    return dlg.exec() == QDialog::Accepted;
+}
+
+void QtPlatform::setClipboardText(const QString& text) { QGuiApplication::clipboard()->setText(text); }
+
+QString QtPlatform::clipboardText() { return QGuiApplication::clipboard()->text(); }
+
+QDate QtPlatform::today() { return QDate::currentDate(); }
+
+QDateTime QtPlatform::now() { return QDateTime::currentDateTime(); }
+
+QString QtPlatform::programFilePath() { return QCoreApplication::applicationFilePath(); }
+
+bool QtPlatform::copyFile(const QString& from, const QString& to)
+{
+    QFile src(from);
+    if (!src.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile dst(to);
+    if (!dst.open(QIODevice::WriteOnly))
+        return false;
+    while (!src.atEnd()) {
+        const QByteArray chunk = src.read(1 << 16);
+        if (chunk.isEmpty() && src.error() != QFileDevice::NoError)
+            return false;
+        if (dst.write(chunk) != chunk.size())
+            return false;
+    }
+    if (!dst.commit())
+        return false;
+    QFile::setPermissions(to, src.permissions());
+    return true;
+}
+
+bool QtPlatform::startDetached(const QString& program, const QString& workingDir, QString* error)
+{
+    QProcess p;
+    p.setProgram(program);
+    p.setWorkingDirectory(workingDir);
+    if (p.startDetached())
+        return true;
+    if (error)
+        *error = p.errorString();
+    return false;
+}
+
+QString QtPlatform::download(const QString& url, const QString& localFile, int timeoutMs)
+{
+    QNetworkAccessManager nam;
+    QNetworkRequest req{QUrl(url)};
+    req.setTransferTimeout(timeoutMs);
+    QNetworkReply* reply = nam.get(req);
+
+    // Block user input while waiting, but keep painting: the active window is
+    // disabled so typed keys are dropped rather than replayed afterwards.
+    QWidget* win = QApplication::activeWindow();
+    const bool wasEnabled = win && win->isEnabled();
+    if (win)
+        win->setEnabled(false);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The transfer timeout only fires after a silence; the deadline also ends
+    // a server that keeps trickling bytes, so the wait is bounded overall.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    if (timeoutMs > 0)
+        deadline.start(timeoutMs);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    deadline.stop();
+    if (win && wasEnabled)
+        win->setEnabled(true);
+
+    QString result;
+    if (reply->error() != QNetworkReply::NoError) {
+        result = reply->errorString();
+    } else {
+        QSaveFile out(localFile);
+        if (!out.open(QIODevice::WriteOnly) || out.write(reply->readAll()) < 0 || !out.commit())
+            result = out.errorString();
+    }
+    reply->deleteLater();
+    return result;
+}
+
+} // namespace Trellane

@@ -1,0 +1,25 @@
+#pragma once
+#include "helpers/Platform.h"
+
+namespace Trellane {
+
+// The production platform: Qt's message boxes, dialogs and clipboard, the
+// system clock, QFile and QProcess, and Qt Network for downloads.
+class QtPlatform : public Platform {
+public:
+    void showMessage(const QString& text) override;
+    bool askYesNo(const QString& text) override;
+    void showError(const QString& text) override;
+    QString getSaveFileName(const QString& proposedName) override;
+    bool execPrintDialog(QPrinter& printer) override;
+    void setClipboardText(const QString& text) override;
+    QString clipboardText() override;
+    QDate today() override;
+    QDateTime now() override;
+    QString programFilePath() override;
+    bool copyFile(const QString& from, const QString& to) override;
+    bool startDetached(const QString& program, const QString& workingDir, QString* error) override;
+    QString download(const QString& url, const QString& localFile, int timeoutMs) override;
+};
+
+} // namespace Trellane

@@ -1,0 +1,27 @@
+#pragma once
+// Small free functions shared by the console: the program's directory, the
+// version strings of an executable file, and character filters for phone
+// numbers and exported names.
+#include <QString>
+
+namespace Trellane {
+
+// Full path of the running program's file cut after its last separator
+// (the separator stays).
+QString ProgramDirectory();
+
+// Fills fileVersion and productVersion from the file's version resource
+// (string table 040904E4). A missing file shows "Unable to find " + path and
+// leaves both as they were; a file without a version resource empties both.
+void ReadVersionStrings(const QString& path, QString& fileVersion, QString& productVersion);
+
+// The file version of path, or of the running program when path is empty;
+// empty when none is found.
+QString GetFileVersion(const QString& path = QString());
+
+// ASCII letters and digits of text, and spaces when keepSpaces is set.
+QString KeepAlphaNumeric(const QString& text, bool keepSpaces);
+// As KeepAlphaNumeric, also keeping "-" and "_" when keepDashUnderscore is set.
+QString KeepAlphaNumericPlus(const QString& text, bool keepSpaces, bool keepDashUnderscore);
+
+} // namespace Trellane

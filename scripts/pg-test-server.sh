@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Starts or stops a private PostgreSQL server for the tests, listening only on
+# a Unix socket in its own folder. "start DIR" prints the libpq environment
+# (PGHOST, PGPORT, PGUSER) to source; "stop DIR" ends it and removes DIR.
+set -euo pipefail
+cmd=${1:?start or stop}
+dir=${2:?folder}
+port=${TRELLANE_PG_PORT:-55432}
+bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n1)
+run() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+case "$cmd" in
+start)
+  mkdir -p "$dir"
+  [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$dir"
+  if [ ! -f "$dir/data/PG_VERSION" ]; then
+    run "$bindir/initdb" -D "$dir/data" -U postgres -A trust >"$dir/initdb.log" 2>&1
+  fi
+  run "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" start >/dev/null
+  echo "export PGHOST=$dir PGPORT=$port PGUSER=postgres"
+  ;;
+stop)
+  [ -f "$dir/data/postmaster.pid" ] && run "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null || true
+  rm -rf "$dir"
+  ;;
+esac

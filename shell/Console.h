@@ -1,0 +1,35 @@
+#pragma once
+// What the tabs of the main window use of the window and of each other. The
+// main window implements it; each tab receives it at construction.
+#include <QString>
+
+class QPlainTextEdit;
+class QTextEdit;
+class QWidget;
+class TDataModule;
+class TfrmOutput;
+
+class Console {
+public:
+    virtual ~Console() = default;
+
+    virtual TDataModule& data() = 0;
+
+    // Sets the enabled state of every push button of every tab.
+    virtual void DisableButtons(bool enabled) = 0;
+
+    // The Requests tab's two scratch areas, written by other tabs too.
+    virtual QTextEdit* RichEdit1() = 0;
+    virtual QPlainTextEdit* Memo2() = 0;
+
+    // The output window living as long as the program.
+    virtual TfrmOutput* frmOutput() = 0;
+
+    // A control of any tab by its object name (nullptr when absent), for the
+    // few places one tab reaches into another ("Add Charges" follows the
+    // loaded account's reseller).
+    virtual QWidget* control(const QString& objectName) = 0;
+
+    // The window that owns dialogs and message boxes.
+    virtual QWidget* window() = 0;
+};

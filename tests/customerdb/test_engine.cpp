@@ -1,0 +1,542 @@
+// The database engine's contract, on the backend chosen by the environment:
+// order, seeks, navigation, editing, links, calculated fields and queries
+// must behave the same on SQLite and on PostgreSQL.
+#include "customerdb/Engine.h"
+#include "tests/support/TestDb.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Db;
+
+namespace {
+
+Catalog makeCatalog()
+{
+    Catalog c;
+    c.name = QStringLiteral("EngineTest");
+    c.schemaVersion = 1;
+
+    TableDef people;
+    people.name = QStringLiteral("People");
+    people.fields = {
+        {QStringLiteral("Id"), FieldType::Integer, 0, false},
+        {QStringLiteral("Name"), FieldType::Text, 10, false},
+        {QStringLiteral("City"), FieldType::Text, 8, false},
+        {QStringLiteral("Born"), FieldType::Date, 0, false},
+        {QStringLiteral("Seen"), FieldType::DateTime, 0, false},
+        {QStringLiteral("Active"), FieldType::Boolean, 0, false},
+        {QStringLiteral("Score"), FieldType::Float, 0, false},
+        {QStringLiteral("Label"), FieldType::Text, 20, true},
+    };
+    people.indexes = {
+        {QStringLiteral("ID"), {QStringLiteral("Id")}, true},
+        {QStringLiteral("NAME"), {QStringLiteral("Name")}, false},
+        {QStringLiteral("NAMECITY"), {QStringLiteral("Name"), QStringLiteral("City")}, false},
+    };
+    c.tables << people;
+
+    TableDef notes;
+    notes.name = QStringLiteral("Notes");
+    notes.fields = {
+        {QStringLiteral("PersonId"), FieldType::Integer, 0, false},
+        {QStringLiteral("Seq"), FieldType::Integer, 0, false},
+        {QStringLiteral("Text"), FieldType::Text, 30, false},
+    };
+    notes.indexes = {{QStringLiteral("PERSON"), {QStringLiteral("PersonId"), QStringLiteral("Seq")}, false}};
+    notes.autoNumberField = QStringLiteral("Seq");
+    c.tables << notes;
+    return c;
+}
+
+const Catalog& catalog()
+{
+    static const Catalog c = makeCatalog();
+    return c;
+}
+
+QStringList names(DataSet& ds)
+{
+    QStringList out;
+    ds.first();
+    while (!ds.eof()) {
+        out << ds.fieldByName(QStringLiteral("Name")).asString();
+        ds.next();
+    }
+    return out;
+}
+
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Connection> conn;
+    ConnectionSettings settings;
+
+    void addPerson(Table& t, int id, const QVariant& name, const QString& city = QString())
+    {
+        t.append();
+        t.fieldByName(QStringLiteral("Id")).setValue(id);
+        if (name.isNull())
+            t.fieldByName(QStringLiteral("Name")).setNull();
+        else
+            t.fieldByName(QStringLiteral("Name")).setValue(name);
+        if (!city.isNull())
+            t.fieldByName(QStringLiteral("City")).setValue(city);
+        t.post();
+    }
+
+private slots:
+    void init()
+    {
+        settings = TestDb::fresh(QStringLiteral("engine"));
+        conn = std::make_unique<Connection>(QStringLiteral("conn"), &catalog());
+        conn->setSettings(settings);
+        conn->connect();
+        conn->createSchema();
+    }
+
+    void cleanup()
+    {
+        conn->disconnect();
+        conn.reset();
+    }
+
+    // Text sorts in byte order, null and empty together first, ties by the
+    // order rows were added; the same on both backends.
+    void orderAndNavigation()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People.adt"));
+        t.setIndexFieldNames(QStringLiteral("Name"));
+        t.open();
+        QVERIFY(t.isEmpty());
+        QVERIFY(t.eof() && t.bof());
+        QCOMPARE(t.recordCount(), 0);
+
+        addPerson(t, 1, QStringLiteral("b"));
+        addPerson(t, 2, QStringLiteral("B"));
+        addPerson(t, 3, QStringLiteral("a"));
+        addPerson(t, 4, QString(""));
+        addPerson(t, 5, QVariant());
+        addPerson(t, 6, QStringLiteral("ab"));
+        addPerson(t, 7, QStringLiteral("a  "));
+        addPerson(t, 8, QStringLiteral("_x"));
+
+        QStringList ids;
+        t.first();
+        QVERIFY(t.bof());
+        while (!t.eof()) {
+            ids << t.fieldByName(QStringLiteral("id")).asString();
+            t.next();
+        }
+        // "" and null (4, 5) in either order, then byte order: B _x a a(7) ab b
+        QCOMPARE(ids.mid(2), (QStringList{"2", "8", "3", "7", "6", "1"}));
+        QVERIFY((ids.mid(0, 2) == QStringList{"4", "5"}) || (ids.mid(0, 2) == QStringList{"5", "4"}));
+        QCOMPARE(t.recordCount(), 8);
+
+        // Walking back from the end gives the reverse order.
+        QStringList back;
+        t.last();
+        QVERIFY(t.eof());
+        while (!t.bof()) {
+            back.prepend(t.fieldByName(QStringLiteral("Id")).asString());
+            t.prior();
+        }
+        QCOMPARE(back, ids);
+
+        // Moving past the ends leaves the cursor on the end record.
+        t.last();
+        t.next();
+        QVERIFY(t.eof());
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 1);
+        QCOMPARE(t.moveBy(-3), -3);
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
+        QCOMPARE(t.moveBy(100), 3);
+
+        // Trailing blanks are not stored.
+        QVERIFY(t.findKey({QStringLiteral("a")}));
+        t.next();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 7);
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).value().toString(), QStringLiteral("a"));
+
+        // Changing the index keeps the cursor on its record.
+        t.setIndexName(QStringLiteral("ID"));
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 7);
+        t.next();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 8);
+    }
+
+    void seeks()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.setIndexFieldNames(QStringLiteral("Name;City"));
+        t.open();
+        addPerson(t, 1, QStringLiteral("SMITH"), QStringLiteral("BOSTON"));
+        addPerson(t, 2, QStringLiteral("SMITH"), QStringLiteral("ALBANY"));
+        addPerson(t, 3, QStringLiteral("SMYTHE"), QStringLiteral("ALBANY"));
+        addPerson(t, 4, QStringLiteral("JONES"), QStringLiteral("DALLAS"));
+
+        QSignalSpy scrolls(&t, &DataSet::afterScroll);
+
+        // Exact seek on the leading field, blank padded, first in key order.
+        QVERIFY(t.findKey({QStringLiteral("SMITH   ")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 2);
+        QVERIFY(t.findKey({QStringLiteral("SMITH"), QStringLiteral("BOSTON")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 1);
+        QCOMPARE(scrolls.count(), 2);
+
+        // A failed exact seek leaves the cursor where it was.
+        QVERIFY(!t.findKey({QStringLiteral("SMI")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 1);
+
+        // Nearest seek: the first record at or after the value.
+        t.findNearest({QStringLiteral("SMI")});
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 2);
+        t.findNearest({QStringLiteral("SMITHZ")});
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
+        t.findNearest({QString()});
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 4);
+        // Past the last key: the last record.
+        t.findNearest({QStringLiteral("ZZZ")});
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
+        QVERIFY(scrolls.count() >= 6);
+
+        // Integer keys.
+        t.setIndexFieldNames(QStringLiteral("Id"));
+        t.findNearest({3});
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("SMYTHE"));
+        QVERIFY(t.findKey({4}));
+        QVERIFY(!t.findKey({5}));
+
+        // A field list that matches no index is an error; a leading part is not.
+        QVERIFY_THROWS_EXCEPTION(EngineError, t.setIndexFieldNames(QStringLiteral("City")));
+        QVERIFY_THROWS_EXCEPTION(EngineError, t.setIndexName(QStringLiteral("NOPE")));
+        t.setIndexFieldNames(QStringLiteral("name"));
+        QCOMPARE(names(t), (QStringList{"JONES", "SMITH", "SMITH", "SMYTHE"}));
+    }
+
+    void editing()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.setIndexFieldNames(QStringLiteral("Id"));
+        t.open();
+
+        // A new record: typed writes, text cut to width and stripped.
+        t.append();
+        QCOMPARE(t.state(), DataSetState::Insert);
+        t.fieldByName(QStringLiteral("ID")).setValue(10);
+        t.fieldByName(QStringLiteral("name")).setValue(QStringLiteral("ABCDEFGHIJKLMNOP"));
+        t.fieldByName(QStringLiteral("City")).setValue(QStringLiteral("ROME   "));
+        t.fieldByName(QStringLiteral("Born")).setValue(QDate(1999, 12, 31));
+        t.fieldByName(QStringLiteral("Seen")).setValue(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        t.fieldByName(QStringLiteral("Active")).setValue(true);
+        t.fieldByName(QStringLiteral("Score")).setValue(2.5);
+        t.post();
+        QCOMPARE(t.state(), DataSetState::Browse);
+        addPerson(t, 20, QStringLiteral("X"));
+        addPerson(t, 30, QStringLiteral("Y"));
+
+        QVERIFY(t.findKey({10}));
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("ABCDEFGHIJ"));
+        QCOMPARE(t.fieldByName(QStringLiteral("City")).asString(), QStringLiteral("ROME"));
+        QCOMPARE(t.fieldByName(QStringLiteral("Born")).asDate(), QDate(1999, 12, 31));
+        QCOMPARE(t.fieldByName(QStringLiteral("Seen")).asDateTime(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        QCOMPARE(t.fieldByName(QStringLiteral("Active")).asBoolean(), true);
+        QCOMPARE(t.fieldByName(QStringLiteral("Score")).asFloat(), 2.5);
+
+        // Nulls read as empty values.
+        QVERIFY(t.findKey({20}));
+        QCOMPARE(t.fieldByName(QStringLiteral("City")).asString(), QString());
+        QVERIFY(t.fieldByName(QStringLiteral("Born")).asDate().isNull());
+        QCOMPARE(t.fieldByName(QStringLiteral("Active")).asBoolean(), false);
+        QCOMPARE(t.fieldByName(QStringLiteral("Score")).asInteger(), 0);
+        QVERIFY_THROWS_EXCEPTION(EngineError, t.fieldByName(QStringLiteral("Nope")));
+
+        // Cancel restores the record; edit writes; setNull clears.
+        t.edit();
+        t.fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("CHANGED"));
+        t.cancel();
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("X"));
+        t.edit();
+        t.fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("Z"));
+        t.fieldByName(QStringLiteral("City")).setValue(QStringLiteral("PARIS"));
+        t.post();
+        t.edit();
+        t.fieldByName(QStringLiteral("City")).setNull();
+        t.post();
+        t.refresh();
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Z"));
+        QVERIFY(t.fieldByName(QStringLiteral("City")).isNull());
+
+        // Cancelling a new record returns to the record that was current.
+        t.append();
+        t.fieldByName(QStringLiteral("Id")).setValue(99);
+        t.cancel();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 20);
+        QCOMPARE(t.recordCount(), 3);
+
+        // A unique key violation is an engine error and keeps the insert.
+        t.append();
+        t.fieldByName(QStringLiteral("Id")).setValue(30);
+        QVERIFY_THROWS_EXCEPTION(EngineError, t.post());
+        QCOMPARE(t.state(), DataSetState::Insert);
+        t.cancel();
+        QCOMPARE(t.recordCount(), 3);
+
+        // Delete moves to the next record, or the previous one at the end.
+        QVERIFY(t.findKey({20}));
+        t.del();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 30);
+        t.del();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 10);
+        t.del();
+        QVERIFY(t.isEmpty());
+
+        // Edit on an empty table starts a new record.
+        t.edit();
+        QCOMPARE(t.state(), DataSetState::Insert);
+        t.cancel();
+        QVERIFY(t.isEmpty());
+    }
+
+    // A second connection sees committed changes on refresh; the cursor stays.
+    void refreshKeepsPosition()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.setIndexFieldNames(QStringLiteral("Id"));
+        t.open();
+        for (int i = 1; i <= 5; ++i)
+            addPerson(t, i, QStringLiteral("P%1").arg(i));
+        QVERIFY(t.findKey({3}));
+
+        Connection other(QStringLiteral("other"), &catalog());
+        other.setSettings(settings);
+        other.connect();
+        other.exec(QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+                       .arg(other.quoteName(QStringLiteral("People")), other.quoteName(QStringLiteral("Name")),
+                            other.quoteName(QStringLiteral("Id"))),
+                   {QStringLiteral("NEW"), 3});
+        other.disconnect();
+        t.refresh();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("NEW"));
+
+        // Disconnect closes every data set of the connection; opening reconnects.
+        conn->disconnect();
+        QVERIFY(!t.isOpen());
+        t.open();
+        QVERIFY(conn->isConnected());
+        QCOMPARE(t.recordCount(), 5);
+    }
+
+    void filterMasterDetailAndCalc()
+    {
+        Table people(conn.get());
+        people.setTableName(QStringLiteral("People"));
+        people.setIndexFieldNames(QStringLiteral("Id"));
+        people.setOnCalcFields([](RecordAccess& r) {
+            r.setValue(QStringLiteral("Label"), r.asString(QStringLiteral("Name")) + QStringLiteral("!"));
+        });
+        people.open();
+        addPerson(people, 1, QStringLiteral("ONE"));
+        addPerson(people, 2, QStringLiteral("TWO"));
+        addPerson(people, 3, QStringLiteral("THREE"));
+        people.first();
+        QCOMPARE(people.fieldByName(QStringLiteral("label")).asString(), QStringLiteral("ONE!"));
+
+        Table notes(conn.get());
+        notes.setTableName(QStringLiteral("Notes"));
+        notes.setIndexFieldNames(QStringLiteral("PersonId;Seq"));
+        notes.setMasterSource(&people, {QStringLiteral("Id")}, {QStringLiteral("PersonId")});
+        notes.open();
+        QVERIFY(notes.isEmpty());
+        // New detail rows take the master's key; the database numbers them.
+        for (const char* text : {"a", "b"}) {
+            notes.append();
+            notes.fieldByName(QStringLiteral("Text")).setValue(QString::fromLatin1(text));
+            notes.post();
+        }
+        QCOMPARE(notes.fieldByName(QStringLiteral("PersonId")).asInteger(), 1);
+        QVERIFY(notes.fieldByName(QStringLiteral("Seq")).asInteger() > 0);
+        people.next();
+        QVERIFY(notes.isEmpty());
+        QVERIFY(notes.fieldByName(QStringLiteral("Text")).isNull());
+        notes.append();
+        notes.fieldByName(QStringLiteral("Text")).setValue(QStringLiteral("c"));
+        notes.post();
+        people.first();
+        QCOMPARE(notes.recordCount(), 2);
+        QStringList texts;
+        for (notes.first(); !notes.eof(); notes.next())
+            texts << notes.fieldByName(QStringLiteral("Text")).asString();
+        QCOMPARE(texts, (QStringList{"a", "b"}));
+
+        // A fixed filter hides the other rows from every operation.
+        Table filtered(conn.get());
+        filtered.setTableName(QStringLiteral("People"));
+        filtered.setIndexFieldNames(QStringLiteral("Name"));
+        filtered.setFilter({{QStringLiteral("Name"), QStringLiteral("TWO")}});
+        filtered.open();
+        QCOMPARE(filtered.recordCount(), 1);
+        filtered.findNearest({QStringLiteral("A")});
+        QCOMPARE(filtered.fieldByName(QStringLiteral("Id")).asInteger(), 2);
+
+        // A query as master.
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select Id As PersonKey"), QStringLiteral("From People"),
+                  QStringLiteral("Where Id >= :low"), QStringLiteral("Order By Id")});
+        q.setParam(QStringLiteral("low"), 2);
+        Table byQuery(conn.get());
+        byQuery.setTableName(QStringLiteral("Notes"));
+        byQuery.setIndexFieldNames(QStringLiteral("PersonId"));
+        byQuery.setMasterSource(&q, {QStringLiteral("PersonKey")}, {QStringLiteral("PersonId")});
+        q.open();
+        byQuery.open();
+        QCOMPARE(byQuery.fieldByName(QStringLiteral("Text")).asString(), QStringLiteral("c"));
+        q.next();
+        QVERIFY(byQuery.isEmpty());
+        q.close();
+        QVERIFY(byQuery.isEmpty());
+    }
+
+    void queries()
+    {
+        // Enough rows to cross the query's blocks of rows.
+        conn->beginTransaction();
+        for (int i = 1; i <= 700; ++i)
+            conn->exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                           .arg(conn->quoteName(QStringLiteral("People")), conn->quoteName(QStringLiteral("Id")),
+                                conn->quoteName(QStringLiteral("Name")), conn->quoteName(QStringLiteral("Born"))),
+                       {i, QStringLiteral("N%1").arg(i, 4, 10, QLatin1Char('0')), QDate(2026, 12, 9).addDays(i - 5)});
+        conn->commit();
+
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select"), QStringLiteral(" Max(Id) Top"), QStringLiteral("From People")});
+        QCOMPARE(q.sql().size(), 3);
+        q.open();
+        QCOMPARE(q.fieldByName(QStringLiteral("TOP")).asInteger(), 700);
+        QVERIFY_THROWS_EXCEPTION(EngineError, q.edit());
+        q.close();
+
+        // Lines are read, replaced and added to; parameters are bound.
+        q.setSqlText(QStringLiteral("Select *\nFrom People\nWhere\n Name >= :from"));
+        QCOMPARE(q.sql(), (QStringList{"Select *", "From People", "Where", " Name >= :from"}));
+        q.addSqlLine(QStringLiteral("Order By Id"));
+        q.insertSqlLine(4, QStringLiteral(" And Name <> :skip"));
+        q.setParam(QStringLiteral("from"), QStringLiteral("N0100"));
+        q.setParam(QStringLiteral("skip"), QStringLiteral("N0' or 1=1 --"));
+        q.open();
+        QCOMPARE(q.recordCount(), 601);
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 100);
+        int seen = 1;
+        while (true) {
+            q.next();
+            if (q.eof())
+                break;
+            ++seen;
+        }
+        QCOMPARE(seen, 601);
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 700);
+        q.prior();
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 699);
+        q.first();
+        QCOMPARE(q.moveBy(300), 300);
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 400);
+        QCOMPARE(q.fieldByName(QStringLiteral("Born")).asDate(), QDate(2026, 12, 9).addDays(395));
+        // A parameter with quotes is data, not SQL.
+        q.close();
+        q.setParam(QStringLiteral("from"), QStringLiteral("N0700' or '1'='1"));
+        q.open();
+        QCOMPARE(q.recordCount(), 0);
+        QVERIFY(q.isEmpty());
+        q.close();
+
+        // The database's today can be pinned; CurDate() arithmetic follows it.
+        conn->setPinnedToday(QDate(2026, 12, 9));
+        q.setSql({QStringLiteral("Select Id From People"),
+                  QStringLiteral("Where Born > CurDate() + 1 And Born <= CurDate()+3"), QStringLiteral("Order By Id")});
+        q.open();
+        QStringList ids;
+        for (; !q.eof(); q.next())
+            ids << q.fieldByName(QStringLiteral("Id")).asString();
+        QCOMPARE(ids, (QStringList{"7", "8"}));
+        q.close();
+        q.setSql({QStringLiteral("Select Count(*) N From People Where Born = CurDate()")});
+        q.open();
+        QCOMPARE(q.fieldByName(QStringLiteral("N")).asInteger(), 1);
+
+        // A broken statement is an engine error carrying the engine's text.
+        Query bad(conn.get());
+        bad.setSql({QStringLiteral("Select Nope From People")});
+        try {
+            bad.open();
+            QFAIL("no error");
+        } catch (const EngineError& e) {
+            QVERIFY(!e.message().isEmpty());
+        }
+    }
+
+    // Grids read rows around the cursor by key, forwards and backwards.
+    void rowWindows()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.setIndexFieldNames(QStringLiteral("Name"));
+        t.open();
+        for (int i = 1; i <= 20; ++i)
+            addPerson(t, i, QStringLiteral("N%1").arg(i % 10));  // duplicate names
+        t.findNearest({QStringLiteral("N5")});
+        const Record cur = t.currentRecord();
+        const QList<Record> after = t.rowsAfter(&cur, 3, false);
+        const QList<Record> before = t.rowsBefore(cur, 3);
+        QCOMPARE(after.size(), 3);
+        QCOMPARE(before.size(), 3);
+        // Walking the cursor gives the same neighbours.
+        t.prior();
+        QVERIFY(t.sameRow(t.currentRecord(), before.last()));
+        t.next();
+        t.next();
+        QVERIFY(t.sameRow(t.currentRecord(), after.first()));
+        QVERIFY(t.gotoRecord(before.first()));
+        QVERIFY(t.sameRow(t.currentRecord(), before.first()));
+        const QList<Record> head = t.rowsAfter(nullptr, 100, true);
+        QCOMPARE(head.size(), 20);
+    }
+
+    // The schema is created once and upgraded by later versions.
+    void schemaIsIdempotentAndUpgrades()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.open();
+        addPerson(t, 1, QStringLiteral("KEEP"));
+        t.close();
+        conn->createSchema();
+        QCOMPARE(conn->storedSchemaVersion(), 1);
+
+        Catalog v2 = makeCatalog();
+        v2.schemaVersion = 2;
+        v2.tables[0].fields << FieldDef{QStringLiteral("Extra"), FieldType::Text, 5, false};
+        Connection upgraded(QStringLiteral("v2"), &v2);
+        upgraded.setSettings(settings);
+        conn->disconnect();
+        upgraded.connect();
+        upgraded.createSchema();
+        QCOMPARE(upgraded.storedSchemaVersion(), 2);
+        Table u(&upgraded);
+        u.setTableName(QStringLiteral("People"));
+        u.open();
+        QCOMPARE(u.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("KEEP"));
+        QVERIFY(u.fieldByName(QStringLiteral("Extra")).isNull());
+        upgraded.disconnect();
+    }
+};
+
+QTEST_MAIN(TestEngine)
+#include "test_engine.moc"

@@ -1,0 +1,74 @@
+#include "tests/support/TestPlatform.h"
+#include "helpers/QtPlatform.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+TestPlatform::TestPlatform()
+    : pinnedToday(2026, 12, 9)
+    , pinnedNow(QDate(2026, 12, 9), QTime(10, 30, 0))
+    , programPath(QCoreApplication::applicationFilePath())
+{
+    Trellane::setPlatform(this);
+}
+
+TestPlatform::~TestPlatform() { Trellane::setPlatform(nullptr); }
+
+void TestPlatform::showMessage(const QString& text) { messages << text; }
+
+bool TestPlatform::askYesNo(const QString& text)
+{
+    questions << text;
+    return yesNoAnswers.isEmpty() ? false : yesNoAnswers.dequeue();
+}
+
+void TestPlatform::showError(const QString& text) { errors << text; }
+
+QString TestPlatform::getSaveFileName(const QString& proposedName)
+{
+    proposedSaveNames << proposedName;
+    return saveFileAnswers.isEmpty() ? QString() : saveFileAnswers.dequeue();
+}
+
+bool TestPlatform::execPrintDialog(QPrinter&)
+{
+    return printDialogAnswers.isEmpty() ? false : printDialogAnswers.dequeue();
+}
+
+void TestPlatform::setClipboardText(const QString& text) { clipboard = text; }
+QString TestPlatform::clipboardText() { return clipboard; }
+QDate TestPlatform::today() { return pinnedToday; }
+QDateTime TestPlatform::now() { return pinnedNow; }
+QString TestPlatform::programFilePath() { return programPath; }
+
+bool TestPlatform::copyFile(const QString& from, const QString& to)
+{
+    Trellane::QtPlatform real;
+    return real.copyFile(from, to);
+}
+
+bool TestPlatform::startDetached(const QString& program, const QString& workingDir, QString* error)
+{
+    started << program + QLatin1Char('|') + workingDir;
+    if (!startSucceeds && error)
+        *error = startError;
+    return startSucceeds;
+}
+
+QString TestPlatform::download(const QString& url, const QString& localFile, int timeoutMs)
+{
+    downloads << url;
+    lastDownloadTimeoutMs = timeoutMs;
+    if (!fakeDownloads) {
+        Trellane::QtPlatform real;
+        return real.download(url, localFile, timeoutMs);
+    }
+    if (!downloadBodies.contains(url))
+        return QStringLiteral("Connection refused");
+    QSaveFile f(localFile);
+    if (!f.open(QIODevice::WriteOnly))
+        return f.errorString();
+    f.write(downloadBodies.value(url));
+    return f.commit() ? QString() : f.errorString();
+}
