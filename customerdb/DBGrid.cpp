@@ -18,12 +18,16 @@ TDBGrid::TDBGrid(QWidget* parent)
     verticalHeader()->setMinimumWidth(14);
     horizontalHeader()->setHighlightSections(false);
     // The rows on screen are the whole model, so the view's own scroll bar
-    // would never move; the bar shows where the window is instead: at the
-    // start, somewhere in the middle, or at the end of the data.
+    // would never move. A bar of the grid's own shows where the window is
+    // instead: at the start, somewhere in the middle, or at the end of the
+    // data, and moves the cursor when used.
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    QScrollBar* bar = verticalScrollBar();
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    connect(bar, &QScrollBar::actionTriggered, this, &TDBGrid::onScrollBarAction);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_bar = new QScrollBar(Qt::Vertical, this);
+    m_bar->setObjectName(QStringLiteral("gridScrollBar"));
+    m_bar->setRange(0, 2);
+    m_bar->setPageStep(1);
+    connect(m_bar, &QScrollBar::actionTriggered, this, &TDBGrid::onScrollBarAction);
 }
 
 void TDBGrid::setDataSet(Db::DataSet* ds)
@@ -73,8 +77,6 @@ int TDBGrid::visibleRows() const
 
 void TDBGrid::selectCurrent()
 {
-    // Keep the view from scrolling its own way: the window is the screen.
-    QTableView::verticalScrollBar()->blockSignals(true);
     if (m_model && m_model->currentRow() >= 0) {
         const int column = qMax(0, currentIndex().column());
         const QModelIndex idx = m_model->index(m_model->currentRow(), column);
@@ -84,17 +86,14 @@ void TDBGrid::selectCurrent()
     } else if (selectionModel()) {
         selectionModel()->clear();
     }
-    QTableView::verticalScrollBar()->blockSignals(false);
     syncScrollBar();
     verticalHeader()->viewport()->update();
 }
 
 void TDBGrid::syncScrollBar()
 {
-    QScrollBar* bar = verticalScrollBar();
+    QScrollBar* bar = m_bar;
     const QSignalBlocker block(bar);
-    bar->setRange(0, 2);
-    bar->setPageStep(1);
     Db::DataSet* ds = dataSet();
     if (!ds || !ds->isOpen() || ds->isEmpty())
         bar->setValue(0);
@@ -120,7 +119,7 @@ void TDBGrid::onScrollBarAction(int action)
         case QAbstractSlider::SliderToMinimum: ds->first(); break;
         case QAbstractSlider::SliderToMaximum: ds->last(); break;
         case QAbstractSlider::SliderMove: {
-            const int pos = verticalScrollBar()->sliderPosition();
+            const int pos = m_bar->sliderPosition();
             if (pos == 0)
                 ds->first();
             else if (pos == 2)
@@ -199,4 +198,31 @@ void TDBGrid::mousePressEvent(QMouseEvent* e)
         return;
     }
     QTableView::mousePressEvent(e);
+}
+
+void TDBGrid::updateGeometries()
+{
+    QTableView::updateGeometries();
+    if (m_inGeometry)
+        return;
+    m_inGeometry = true;
+    // Room for the grid's own bar at the right of the rows.
+    const int w = m_bar->sizeHint().width();
+    const QRect vg = viewport()->geometry();
+    const int top = horizontalHeader()->isVisible() ? horizontalHeader()->height() : 0;
+    const int left = verticalHeader()->isVisible() ? verticalHeader()->width() : 0;
+    setViewportMargins(left, top, w, 0);
+    const QRect nv = viewport()->geometry();
+    m_bar->setGeometry(nv.right() + 1, vg.top() - top, w, nv.height() + top);
+    if (horizontalHeader()->isVisible())
+        horizontalHeader()->setGeometry(nv.left(), nv.top() - top, nv.width(), top);
+    m_bar->show();
+    m_inGeometry = false;
+}
+
+void TDBGrid::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    // Only sideways: the first window row stays at the top.
+    QTableView::scrollTo(index, hint);
+    verticalScrollBar()->setValue(0);
 }

@@ -27,6 +27,8 @@ protected:
     void wheelEvent(QWheelEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void updateGeometries() override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
 private:
     void selectCurrent();
@@ -35,5 +37,7 @@ private:
     int visibleRows() const;
 
     DataSetModel* m_model = nullptr;
+    class QScrollBar* m_bar;  // where the window is in the data, not a row offset
     bool m_readOnly = true;
+    bool m_inGeometry = false;
 };

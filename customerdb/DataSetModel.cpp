@@ -69,11 +69,16 @@ void DataSetModel::reload()
             rows << current;
             cur = rows.size() - 1;
         } else {
-            int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_windowSize - 1);
-            QList<Db::Record> after = m_ds->rowsAfter(&current, m_windowSize - above, false);
-            // Near the end the rows above fill the window.
-            above = qMax(above, m_windowSize - 1 - int(after.size()));
+            const int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_windowSize - 1);
             QList<Db::Record> before = above > 0 ? m_ds->rowsBefore(current, above) : QList<Db::Record>();
+            // Near the start the rows below fill the window, near the end
+            // the rows above.
+            const int below = m_windowSize - 1 - int(before.size());
+            QList<Db::Record> after = m_ds->rowsAfter(&current, below, false);
+            if (after.size() < below && before.size() == above) {
+                const int more = below - int(after.size());
+                before = m_ds->rowsBefore(current, above + more);
+            }
             rows = before;
             rows << current;
             cur = rows.size() - 1;

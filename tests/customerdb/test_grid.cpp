@@ -1,0 +1,227 @@
+// The grid's model and view over a data set: a window of rows around the
+// cursor that follows every move, moves the cursor on a click, writes edits
+// through the data set, and handles keys and the scroll bar itself.
+#include "customerdb/DBGrid.h"
+#include "customerdb/Engine.h"
+#include "helpers/Command.h"
+#include "tests/support/TestDb.h"
+#include "tests/support/TestPlatform.h"
+
+#include <QScrollBar>
+#include <QtTest>
+
+using namespace Db;
+
+namespace {
+
+const Catalog& catalog()
+{
+    static const Catalog c = [] {
+        Catalog c;
+        c.name = QStringLiteral("GridTest");
+        TableDef t;
+        t.name = QStringLiteral("Items");
+        t.fields = {{QStringLiteral("Id"), FieldType::Integer, 0, false},
+                    {QStringLiteral("Name"), FieldType::Text, 12, false},
+                    {QStringLiteral("Due"), FieldType::Date, 0, false},
+                    {QStringLiteral("Done"), FieldType::Boolean, 0, false}};
+        t.indexes = {{QStringLiteral("ID"), {QStringLiteral("Id")}, true},
+                     {QStringLiteral("NAME"), {QStringLiteral("Name")}, false}};
+        c.tables << t;
+        return c;
+    }();
+    return c;
+}
+
+} // namespace
+
+class TestGrid : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Connection> conn;
+    std::unique_ptr<Table> table;
+    TestPlatform platform;
+
+    int idAt(DataSetModel* m, int row) { return m->data(m->index(row, 0), Qt::DisplayRole).toInt(); }
+    static QScrollBar* bar(TDBGrid& g) { return g.findChild<QScrollBar*>(QStringLiteral("gridScrollBar")); }
+    int currentId() { return table->fieldByName(QStringLiteral("Id")).asInteger(); }
+
+private slots:
+    void init()
+    {
+        conn = std::make_unique<Connection>(QStringLiteral("grid"), &catalog());
+        conn->setSettings(TestDb::fresh(QStringLiteral("grid")));
+        conn->connect();
+        conn->createSchema();
+        conn->beginTransaction();
+        for (int i = 1; i <= 100; ++i)
+            conn->exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                           .arg(conn->quoteName(QStringLiteral("Items")), conn->quoteName(QStringLiteral("Id")),
+                                conn->quoteName(QStringLiteral("Name")), conn->quoteName(QStringLiteral("Due"))),
+                       {i, QStringLiteral("ITEM%1").arg(i, 3, 10, QLatin1Char('0')), QDate(2026, 1, 1).addDays(i)});
+        conn->commit();
+        table = std::make_unique<Table>(conn.get());
+        table->setTableName(QStringLiteral("Items"));
+        table->setIndexFieldNames(QStringLiteral("Id"));
+        table->open();
+        platform.errors.clear();
+    }
+
+    void cleanup()
+    {
+        table.reset();
+        conn->disconnect();
+        conn.reset();
+    }
+
+    void windowFollowsCursor()
+    {
+        DataSetModel model(table.get());
+        model.setWindowSize(10);
+        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(model.currentRow(), 0);
+        QCOMPARE(idAt(&model, 0), 1);
+        QCOMPARE(model.columns(), (QStringList{"Id", "Name", "Due", "Done"}));
+        QCOMPARE(model.data(model.index(0, 2), Qt::DisplayRole).toString(), QStringLiteral("1/2/2026"));
+        QCOMPARE(model.data(model.index(0, 3), Qt::DisplayRole).toString(), QString());
+
+        // Moving inside the window keeps the window.
+        table->moveBy(3);
+        QCOMPARE(model.currentRow(), 3);
+        QCOMPARE(idAt(&model, 0), 1);
+
+        // A seek keeps the cursor on its screen row.
+        QVERIFY(table->findKey({50}));
+        QCOMPARE(model.currentRow(), 3);
+        QCOMPARE(idAt(&model, 3), 50);
+        QCOMPARE(idAt(&model, 0), 47);
+        QCOMPARE(idAt(&model, 9), 56);
+
+        // Stepping past the bottom scrolls by one row.
+        for (int i = 0; i < 7; ++i)
+            table->next();
+        QCOMPARE(model.currentRow(), 9);
+        QCOMPARE(idAt(&model, 9), 57);
+        table->next();
+        QCOMPARE(model.currentRow(), 9);
+        QCOMPARE(idAt(&model, 9), 58);
+        QCOMPARE(idAt(&model, 0), 49);
+
+        // At the end the window fills from above.
+        table->last();
+        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(idAt(&model, 9), 100);
+        QCOMPARE(model.currentRow(), 9);
+        table->first();
+        QCOMPARE(model.currentRow(), 0);
+        QCOMPARE(idAt(&model, 0), 1);
+
+        // Changing the order re-reads the window around the same record.
+        QVERIFY(table->findKey({20}));
+        table->setIndexFieldNames(QStringLiteral("Name"));
+        model.reload();
+        QCOMPARE(idAt(&model, model.currentRow()), 20);
+
+        // A click makes the row's record current.
+        const int target = model.currentRow() == 0 ? 1 : 0;
+        const int id = idAt(&model, target);
+        QVERIFY(model.activateRow(target));
+        QCOMPARE(currentId(), id);
+
+        // Writes show at once; a pending new record shows as the last row.
+        table->edit();
+        table->fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("AAA"));
+        table->post();
+        QCOMPARE(model.data(model.index(model.currentRow(), 1), Qt::DisplayRole).toString(), QStringLiteral("AAA"));
+        table->append();
+        QCOMPARE(model.currentRow(), model.rowCount() - 1);
+        QCOMPARE(model.data(model.index(model.currentRow(), 0), Qt::DisplayRole).toString(), QString());
+        QVERIFY(!model.activateRow(model.currentRow()) || table->state() == DataSetState::Insert);
+        table->cancel();
+        QCOMPARE(currentId(), id);
+
+        // A closed data set shows nothing.
+        table->close();
+        QCOMPARE(model.rowCount(), 0);
+        table->open();
+        QCOMPARE(model.rowCount(), 10);
+    }
+
+    void emptyAndQueries()
+    {
+        conn->exec(QStringLiteral("DELETE FROM %1").arg(conn->quoteName(QStringLiteral("Items"))));
+        table->refresh();
+        DataSetModel model(table.get());
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(model.currentRow(), -1);
+
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select 1 As One")});
+        q.open();
+        DataSetModel qm(&q);
+        QCOMPARE(qm.rowCount(), 1);
+        QCOMPARE(qm.columns().value(0).toLower(), QStringLiteral("one"));
+        QCOMPARE(qm.flags(qm.index(0, 0)) & Qt::ItemIsEditable, Qt::ItemFlags());
+    }
+
+    void editableModelWritesThroughDataSet()
+    {
+        DataSetModel model(table.get());
+        model.setWindowSize(5);
+        model.setEditable(true);
+        QVERIFY(model.flags(model.index(2, 1)) & Qt::ItemIsEditable);
+        QVERIFY(model.setData(model.index(2, 1), QStringLiteral("RENAMED-AND-TOO-LONG"), Qt::EditRole));
+        QCOMPARE(currentId(), 3);
+        QCOMPARE(table->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("RENAMED-AND-"));
+        QCOMPARE(table->state(), DataSetState::Browse);
+
+        // A refused write shows the engine's message and keeps the old value.
+        QVERIFY(!model.setData(model.index(1, 0), 5, Qt::EditRole));
+        QCOMPARE(platform.errors.size(), 1);
+        QCOMPARE(table->state(), DataSetState::Browse);
+        table->refresh();
+        QCOMPARE(currentId(), 2);
+    }
+
+    void gridKeysAndScrollBar()
+    {
+        TDBGrid grid;
+        grid.resize(400, 200);
+        grid.setDataSet(table.get());
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(grid.currentIndex().row(), 0);
+
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(currentId(), 3);
+        QCOMPARE(grid.currentIndex().row(), 2);
+        QTest::keyClick(&grid, Qt::Key_Up);
+        QCOMPARE(currentId(), 2);
+        QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(currentId(), 100);
+        QCOMPARE(bar(grid)->value(), 2);
+        QTest::keyClick(&grid, Qt::Key_PageUp);
+        QVERIFY(currentId() < 100);
+        QCOMPARE(bar(grid)->value(), 1);
+        QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(currentId(), 1);
+        QCOMPARE(bar(grid)->value(), 0);
+
+        bar(grid)->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(currentId(), 100);
+        bar(grid)->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        QCOMPARE(currentId(), 99);
+
+        // A click on a row moves the cursor to it.
+        table->first();
+        const QRect cell = grid.visualRect(grid.dataSetModel()->index(3, 1));
+        QVERIFY(cell.isValid());
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(currentId(), 4);
+        QCOMPARE(grid.currentIndex().row(), 3);
+    }
+};
+
+QTEST_MAIN(TestGrid)
+#include "test_grid.moc"
