@@ -1021,6 +1021,7 @@ void DataSet::append()
         for (const auto& [di, v] : masterConditions())
             r.values[di] = toFieldValue(m_fields[di], v);
     }
+    initNewRecord(r);
     m_current = r;
     m_state = DataSetState::Insert;
     m_modified = false;
@@ -1636,6 +1637,17 @@ QList<Record> Table::rowsBefore(const Record& anchor, int count)
     QList<Record> r = keysetScan(anchor.key, anchor.rid, false, false, count);
     std::reverse(r.begin(), r.end());
     return r;
+}
+
+void Table::initNewRecord(Record& rec)
+{
+    // A record added to a filtered table takes the filter's values, so that
+    // it stays visible after it is posted.
+    for (const FilterTerm& t : m_filter) {
+        const int i = fieldIndex(t.field);
+        if (i >= 0 && rec.values[i].isNull() && !t.value.isNull())
+            rec.values[i] = toFieldValue(m_fields[i], t.value);
+    }
 }
 
 bool Table::gotoRecord(const Record& rec)

@@ -285,7 +285,9 @@ protected:
     virtual void doUpdate(const Record& before, const Record& after) = 0;
     virtual void doDelete(const Record& rec) = 0;
 
-    void setCurrent(const Record& rec);  // runs the calc function
+    // Fills a new record's values beyond the master link's.
+    virtual void initNewRecord(Record&) {}
+    void setCurrent(const Record& rec);
     void setNoCurrent();
     void applyCalc(Record& rec);
     void emitScroll();
@@ -353,6 +355,7 @@ public:
     bool sameRow(const Record& a, const Record& b) const override { return a.rid == b.rid && a.rid != 0; }
 
 protected:
+    void initNewRecord(Record& rec) override;
     void doOpen() override;
     void doClose() override { m_stmts.clear(); }
     bool fetchFirst(Record& out) override;

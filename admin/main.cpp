@@ -1,0 +1,124 @@
+// trellane-admin: creates or upgrades the customer and practice databases,
+// loads the demo data set, and generates large data sets for benchmarks.
+//
+//   trellane-admin create
+//   trellane-admin demo [--reset]
+//   trellane-admin generate N
+//   trellane-admin datadir
+//
+// Options choosing other databases than the build's defaults:
+//   --customer-sqlite FILE   --practice-sqlite FILE
+//   --customer-service NAME  --practice-service NAME   (PostgreSQL, libpq services)
+//   --pg-database NAME       (PostgreSQL database of both, libpq environment)
+#include "admin/DemoData.h"
+#include "billing/PracticeSchema.h"
+#include "customerdb/Schema.h"
+#include "customerdb/Settings.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: trellane-admin create | demo [--reset] | generate N | datadir\n"
+                 "       [--customer-sqlite FILE] [--practice-sqlite FILE]\n"
+                 "       [--customer-service NAME] [--practice-service NAME] [--pg-database NAME]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage();
+    const QString command = args.takeFirst();
+
+    Db::ConnectionSettings customer = Settings::customerDatabase();
+    Db::ConnectionSettings practice = Settings::practiceDatabase();
+    bool reset = false;
+    qint64 rows = 0;
+    while (!args.isEmpty()) {
+        const QString a = args.takeFirst();
+        auto value = [&]() -> QString {
+            if (args.isEmpty()) {
+                std::fprintf(stderr, "%s needs a value\n", qPrintable(a));
+                std::exit(2);
+            }
+            return args.takeFirst();
+        };
+        if (a == QLatin1String("--reset")) {
+            reset = true;
+        } else if (a == QLatin1String("--customer-sqlite")) {
+            customer = {Db::Backend::SQLite, value(), {}, {}};
+        } else if (a == QLatin1String("--practice-sqlite")) {
+            practice = {Db::Backend::SQLite, value(), {}, {}};
+        } else if (a == QLatin1String("--customer-service")) {
+            customer = {Db::Backend::PostgreSQL, {}, value(), customer.pgDatabase};
+        } else if (a == QLatin1String("--practice-service")) {
+            practice = {Db::Backend::PostgreSQL, {}, value(), practice.pgDatabase};
+        } else if (a == QLatin1String("--pg-database")) {
+            const QString db = value();
+            customer = {Db::Backend::PostgreSQL, {}, customer.pgService, db};
+            practice = {Db::Backend::PostgreSQL, {}, practice.pgService, db};
+        } else if (command == QLatin1String("generate") && rows == 0) {
+            bool ok = false;
+            rows = a.toLongLong(&ok);
+            if (!ok || rows <= 0)
+                return usage();
+        } else {
+            return usage();
+        }
+    }
+    if (command == QLatin1String("datadir")) {
+        std::printf("%s\n", qPrintable(Settings::dataDirectory()));
+        return 0;
+    }
+
+    try {
+        Db::Connection customerConn(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog());
+        customerConn.setSettings(customer);
+        customerConn.connect();
+        customerConn.createSchema();
+
+        if (command == QLatin1String("create") || command == QLatin1String("demo")) {
+            Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
+            practiceConn.setSettings(practice);
+            practiceConn.connect();
+            practiceConn.createSchema();
+            if (command == QLatin1String("create")) {
+                std::printf("Databases ready (schema version %d and %d).\n", customerConn.storedSchemaVersion(),
+                            practiceConn.storedSchemaVersion());
+                return 0;
+            }
+            const DemoData::Summary s = DemoData::load(customerConn, practiceConn, reset);
+            if (s.loaded)
+                std::printf("Demo data loaded: %d accounts, %d dealers, %d submitter IDs, %d requests, %d patients.\n",
+                            s.accounts, s.dealers, s.submitters, s.requests, s.patients);
+            else
+                std::printf("Demo data already present (%d accounts); use --reset to load it again.\n", s.accounts);
+            return 0;
+        }
+        if (command == QLatin1String("generate")) {
+            if (rows <= 0)
+                return usage();
+            QElapsedTimer t;
+            t.start();
+            const qint64 total = DemoData::generate(customerConn, rows);
+            std::printf("Generated %lld accounts in %.1f s; the table holds %lld.\n", static_cast<long long>(rows),
+                        double(t.elapsed()) / 1000.0, static_cast<long long>(total));
+            return 0;
+        }
+    } catch (const Db::EngineError& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
+    }
+    return usage();
+}
