@@ -380,11 +380,73 @@ static QString mapOutsideLiterals(const QString& sql, const std::function<QStrin
     return out;
 }
 
+// PostgreSQL sorts nulls after every value, SQLite before: the top-level
+// ORDER BY of a statement gets SQLite's order spelled out, so that queries
+// list their rows alike on both.
+static QString nullsFirstOrder(const QString& sql)
+{
+    int depth = 0;
+    bool inLiteral = false, inQuoted = false;
+    qsizetype orderAt = -1;
+    static const QRegularExpression orderBy(QStringLiteral("\\Aorder\\s+by\\b"), QRegularExpression::CaseInsensitiveOption);
+    QList<qsizetype> commas;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (inLiteral) {
+            inLiteral = c != QLatin1Char('\'');
+            continue;
+        }
+        if (inQuoted) {
+            inQuoted = c != QLatin1Char('"');
+            continue;
+        }
+        if (c == QLatin1Char('\'')) {
+            inLiteral = true;
+        } else if (c == QLatin1Char('"')) {
+            inQuoted = true;
+        } else if (c == QLatin1Char('(')) {
+            ++depth;
+        } else if (c == QLatin1Char(')')) {
+            --depth;
+        } else if (depth == 0 && (c == QLatin1Char('o') || c == QLatin1Char('O'))
+                   && (i == 0 || !sql.at(i - 1).isLetterOrNumber())) {
+            const auto m = orderBy.match(QStringView(sql).mid(i));
+            if (m.hasMatch()) {
+                orderAt = i + m.capturedLength();
+                commas.clear();
+                i += m.capturedLength() - 1;
+            }
+        } else if (depth == 0 && orderAt >= 0 && c == QLatin1Char(',')) {
+            commas << i;
+        }
+    }
+    if (orderAt < 0)
+        return sql;
+    QStringList terms;
+    qsizetype from = orderAt;
+    commas << sql.size();
+    for (qsizetype to : commas) {
+        terms << sql.mid(from, to - from);
+        from = to + 1;
+    }
+    for (QString& t : terms) {
+        const QString trimmed = t.trimmed();
+        if (trimmed.isEmpty() || trimmed.contains(QLatin1String("nulls"), Qt::CaseInsensitive))
+            continue;
+        const bool desc = trimmed.endsWith(QLatin1String(" desc"), Qt::CaseInsensitive);
+        // Keep the term's own trailing blanks and line ends after the addition.
+        const qsizetype end = t.lastIndexOf(trimmed) + trimmed.size();
+        t.insert(end, desc ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST"));
+    }
+    return sql.left(orderAt) + terms.join(QLatin1Char(','));
+}
+
 QString Connection::translateSql(const QString& sql) const
 {
+    QString translated;
     const Backend b = backend();
     const QString today = todayExpression();
-    return mapOutsideLiterals(sql, [&](const QString& part) {
+    translated = mapOutsideLiterals(sql, [&](const QString& part) {
         QString s = part;
         static const QRegularExpression plusDays(QStringLiteral("CurDate\\s*\\(\\s*\\)\\s*\\+\\s*(\\d+)"),
                                                  QRegularExpression::CaseInsensitiveOption);
@@ -421,6 +483,7 @@ QString Connection::translateSql(const QString& sql) const
         }
         return out;
     });
+    return backend() == Backend::PostgreSQL ? nullsFirstOrder(translated) : translated;
 }
 
 void Connection::exec(const QString& sql, const QVariantList& values)
@@ -1790,6 +1853,14 @@ void Query::loadBlock(qint64 block)
             FieldDef fd;
             fd.name = sf.name();
             fd.type = typeOf(sf);
+            // SQLite reports dates as text: a column named like a declared
+            // field takes that field's type.
+            for (const TableDef& t : m_conn->catalog().tables) {
+                if (const FieldDef* declared = t.field(fd.name); declared && !declared->calculated) {
+                    fd.type = declared->type;
+                    break;
+                }
+            }
             m_resultToField << int(m_fields.size());
             m_fields << fd;
         }
@@ -1806,11 +1877,16 @@ void Query::loadBlock(qint64 block)
                 r.rid = q.value(c).toLongLong();
                 continue;
             }
+            if (q.isNull(c))
+                continue;  // stays a null value
             QVariant v = q.value(c);
             if (v.typeId() == QMetaType::QString)
                 v = rtrimmed(v.toString());
             if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::ULongLong)
                 v = QVariant(v.toLongLong());
+            const FieldType type = m_fields[fi].type;
+            if (type == FieldType::Date || type == FieldType::DateTime || type == FieldType::Boolean)
+                v = fromDb(m_fields[fi], v);
             r.values[fi] = v;
         }
         applyCalc(r);
