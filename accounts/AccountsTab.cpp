@@ -1,7 +1,488 @@
 #include "accounts/AccountsTab.h"
 
+#include "ui_AccountsTab.h"
+
+#include "accounts/EntryRules.h"
+#include "accounts/PhoneEdit.h"
+#include "customerdb/DataVersionName.h"
+#include "helpers/Command.h"
+#include "helpers/Platform.h"
+#include "helpers/Trellane.h"
+#include "shell/Console.h"
+#include "shell/DataModule.h"
+
+#include <QShortcut>
+
+using Accounts::ExpiryShade;
+
+namespace {
+
+// Index field list of each search order, its search box length, and whether
+// choosing it seeks the box's text at once.
+struct OrderRule {
+    const char* fields;
+    int boxLength;
+    bool seekOnSelect;
+};
+
+const OrderRule kOrders[] = {
+    {"SerialNumber", 10, true}, {"RegisterName", 50, true}, {"OtherName", 37, true},
+    {"Phone", 10, true},        {"Fax", 10, true},          {"ChartNumber", 8, true},
+    {"DealerCode", 10, true},   {"City", 10, true},         {"State", 2, true},
+    {"ZipCode", 10, true},      {"DataVersion", 5, false},  {"EDIVersion", 10, false},
+};
+
+QString text(Db::DataSet* ds, const char* field)
+{
+    return ds->fieldByName(QLatin1String(field)).asString();
+}
+
+bool flag(Db::DataSet* ds, const char* field)
+{
+    return ds->fieldByName(QLatin1String(field)).asBoolean();
+}
+
+void write(Db::DataSet* ds, const char* field, const QVariant& value)
+{
+    ds->fieldByName(QLatin1String(field)).setValue(value);
+}
+
+void paintPicker(QDateEdit* picker, ExpiryShade shade)
+{
+    const QColor back = Accounts::shadeColor(shade);
+    if (picker->palette().color(QPalette::Base) == back)
+        return;  // a palette change re-polishes the picker: skip it on every seek
+    QPalette pal = picker->palette();
+    pal.setColor(QPalette::Base, back);
+    pal.setColor(QPalette::Text, shade == ExpiryShade::Normal ? QColor(Qt::black) : QColor(Qt::white));
+    picker->setPalette(pal);
+}
+
+} // namespace
+
 TAccountsTab::TAccountsTab(Console& console, QWidget* parent)
     : QWidget(parent)
     , m_console(console)
+    , ui(std::make_unique<Ui::AccountsTab>())
 {
+    ui->setupUi(this);
+
+    // Fields that are loaded and saved but not shown.
+    for (QWidget* hidden : {static_cast<QWidget*>(ui->cbCoreProduct), static_cast<QWidget*>(ui->lblCoreProduct),
+                            static_cast<QWidget*>(ui->edtPromotion), static_cast<QWidget*>(ui->lblPromotion),
+                            static_cast<QWidget*>(ui->cbSorvanta), static_cast<QWidget*>(ui->dtpExpiresSV),
+                            static_cast<QWidget*>(ui->cbNSF), static_cast<QWidget*>(ui->dtpExpiresNSF)})
+        hidden->hide();
+
+    Accounts::setUpperCase(ui->edtRegisterName, true);
+    Accounts::setUpperCase(ui->edtState, true);
+    Accounts::setUpperCase(ui->edtDealer, true);
+    Accounts::setUpperCase(ui->edtAcctSrch, true);
+
+    const QDate today = Trellane::platform().today();
+    for (QDateEdit* p : {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF})
+        p->setDate(today);
+
+    TDataModule& dm = m_console.data();
+    ui->DBGrid3->setReadOnlyGrid(true);
+    ui->DBGrid3->setDataSet(dm.tblRegistration);
+
+    connect(dm.tblRegistration, &Db::DataSet::afterScroll, this, [this] {
+        // A cursor move inside another command: a failure to show the record
+        // must not unwind through the engine's notification.
+        try {
+            tblRegistrationAfterScroll();
+        } catch (...) {
+            Trellane::platform().showError(Trellane::errorText(std::current_exception()));
+        }
+    });
+    connectCommands();
+}
+
+TAccountsTab::~TAccountsTab() = default;
+
+void TAccountsTab::connectCommands()
+{
+    using Trellane::onClick;
+    onClick(ui->btnNewSN, this, [this] { btnNewSNClick(); });
+    onClick(ui->btnSavSN, this, [this] { btnSavSNClick(); });
+    onClick(ui->btnCancelSN, this, [this] { btnCancelSNClick(); });
+    onClick(ui->btnDelSN, this, [this] { btnDelSNClick(); });
+    onClick(ui->btnRefresh, this, [this] { btnRefreshClick(); });
+    onClick(ui->Button13, this, [this] { Button13Click(); });
+    onClick(ui->Button5, this, [this] { Button5Click(); });
+    onClick(ui->btnUpdate, this, [this] { btnUpdateClick(); });
+    Trellane::onCommand(ui->cbAcctIdx, &QComboBox::currentIndexChanged, this, [this](int) { cbAcctIdxChange(); });
+    Trellane::onCommand(ui->edtAcctSrch, &QLineEdit::textChanged, this, [this](const QString&) { edtAcctSrchChange(); });
+
+    // Escape works as "&Cancel" anywhere on the tab, while the button is usable.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (ui->btnCancelSN->isEnabled())
+            ui->btnCancelSN->click();
+    });
+}
+
+// ---- Account panel ----------------------------------------------------------
+
+void TAccountsTab::LoadAccount()
+{
+    Db::Table* reg = m_console.data().tblRegistration;
+    if (reg->isOpen()) {
+        ui->Memo1->clear();
+        ui->Memo1->setPlainText(Accounts::trimControls(text(reg, "NOTES")));
+
+        const QString dataVersion = text(reg, "DataVersion");
+        ui->Label40->setText(QStringLiteral("Medisoft ")
+                             + (dataVersion.isEmpty() ? QStringLiteral("?") : DataVersionName(dataVersion)));
+        const QString ediVersion = text(reg, "EDIVERSION");
+        ui->Label41->setText(ediVersion.isEmpty() ? QStringLiteral("EDI Version Unknown")
+                                                  : QStringLiteral("EDI Version ") + ediVersion);
+
+        ui->edtRegisterName->setText(text(reg, "RegisterName"));
+        ui->edtOtherName->setText(text(reg, "OtherName"));
+        ui->edtStreet1->setText(text(reg, "Street1"));
+        ui->edtStreet2->setText(text(reg, "Street2"));
+        ui->edtCity->setText(text(reg, "City"));
+        ui->edtState->setText(text(reg, "State"));
+        ui->edtZipCode->setText(text(reg, "ZipCode"));
+        ui->edtChartNumber->setText(text(reg, "ChartNumber"));
+
+        ui->edtFax->setText(Accounts::phoneDisplay(text(reg, "Fax")));
+        ui->edtPhone->setText(Accounts::phoneDisplay(text(reg, "Phone")));
+
+        ui->edtVendorID->setText(text(reg, "VendorID"));
+        ui->edtDealer->setText(text(reg, "DealerCode"));
+        ui->edtEmail->setText(text(reg, "Email"));
+        ui->edtSpecialty->setText(text(reg, "Specialty"));
+        ui->edtContact->setText(text(reg, "ContactName"));
+        ui->cbAgreement->setChecked(flag(reg, "Agreement"));
+        ui->cbMonthly->setChecked(flag(reg, "IsMonthly"));
+        ui->cbProfessional->setChecked(flag(reg, "HasHCFA"));
+        ui->cbInstitutional->setChecked(flag(reg, "HasUB92"));
+        ui->cbERA->setChecked(flag(reg, "HasERA"));
+        ui->cbSorvanta->setChecked(flag(reg, "HasMX"));
+        ui->cbNSF->setChecked(flag(reg, "HasNSF"));
+        ui->edtAuth->setText(text(reg, "Authorization"));
+
+        // The pickers only show dates; a failure here leaves the rest as shown.
+        try {
+            showExpiry(ui->dtpExpiresProf, QStringLiteral("ExpiresProf"), QStringLiteral("HasHCFA"));
+            showExpiry(ui->dtpExpiresInst, QStringLiteral("ExpiresInst"), QStringLiteral("HasUB92"));
+            showExpiry(ui->dtpExpiresERA, QStringLiteral("ExpiresERA"), QStringLiteral("HasERA"));
+            showDate(ui->dtpExpiresSV, QStringLiteral("ExpiresSV"));
+            showDate(ui->dtpExpiresNSF, QStringLiteral("ExpiresNSF"));
+        } catch (const std::exception&) {
+        }
+
+        const QString core = text(reg, "CoreProduct");
+        const int item = core.isEmpty() ? -1 : ui->cbCoreProduct->findText(core, Qt::MatchFixedString);
+        ui->cbCoreProduct->setCurrentIndex(item);
+        m_unlistedCoreProduct = item < 0 ? core : QString();
+        ui->edtPromotion->setText(text(reg, "Promotion"));
+    }
+    followResellerOnAddCharges();
+}
+
+void TAccountsTab::showDate(QDateEdit* picker, const QString& dateField)
+{
+    const QDate d = m_console.data().tblRegistration->fieldByName(dateField).asDate();
+    picker->setDate(d.isValid() ? d : Trellane::platform().today());
+}
+
+void TAccountsTab::showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField)
+{
+    Db::Table* reg = m_console.data().tblRegistration;
+    const QDate today = Trellane::platform().today();
+    const QDate d = reg->fieldByName(dateField).asDate();
+    picker->setDate(d.isValid() ? d : today);
+    paintPicker(picker, Accounts::expiryShade(d, reg->fieldByName(flagField).asBoolean(), today));
+}
+
+// The Dealers tab's "Add Charges" bills a reseller: it is usable while the
+// loaded account belongs to one, not to the vendor's own accounts ("M").
+void TAccountsTab::followResellerOnAddCharges()
+{
+    if (!m_addCharges)
+        m_addCharges = qobject_cast<QAbstractButton*>(m_console.control(QStringLiteral("Button12")));
+    if (m_addCharges)
+        m_addCharges->setEnabled(ui->edtDealer->text() != QLatin1String("M"));
+}
+
+void TAccountsTab::ClearAccount()
+{
+    m_console.DisableButtons(false);
+    for (QLineEdit* e : {ui->edtEmail, ui->edtContact, ui->edtRegisterName, ui->edtOtherName, ui->edtStreet1,
+                         ui->edtStreet2, ui->edtCity, ui->edtState, ui->edtZipCode})
+        e->clear();
+    ui->edtPhone->clear();
+    ui->edtFax->clear();
+    ui->edtVendorID->clear();
+    ui->edtDealer->setText(QStringLiteral("M"));
+    ui->edtChartNumber->clear();
+    ui->edtPromotion->clear();
+    ui->edtAuth->clear();
+    const QDate today = Trellane::platform().today();
+    for (QDateEdit* p : {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF})
+        p->setDate(today);
+    ui->cbCoreProduct->setCurrentIndex(ui->cbCoreProduct->findText(QStringLiteral("MEDISOFT")));
+    m_unlistedCoreProduct.clear();
+    ui->cbAgreement->setChecked(false);
+    ui->cbMonthly->setChecked(false);
+    m_console.DisableButtons(false);
+}
+
+void TAccountsTab::btnNewSNClick()
+{
+    m_addingAccount = true;
+    m_console.DisableButtons(false);
+    ClearAccount();
+    m_console.DisableButtons(true);
+    ui->btnNewSN->setEnabled(false);
+    ui->edtRegisterName->setFocus();
+}
+
+void TAccountsTab::btnSavSNClick()
+{
+    TDataModule& dm = m_console.data();
+    auto stop = [this](const QString& message) {
+        Trellane::platform().showMessage(message);
+        m_console.DisableButtons(true);
+    };
+
+    m_console.DisableButtons(false);
+    const QString reseller = ui->edtDealer->text();
+    const QString vendorId = ui->edtVendorID->text();
+    if (reseller.isEmpty()) {
+        stop(QStringLiteral("You must enter a vendor in order to save registration data."));
+        return;
+    }
+    if (!vendorId.isEmpty()) {
+        dm.qryVendorID->close();
+        dm.qryVendorID->setParam(QStringLiteral("vid"), vendorId);
+        dm.qryVendorID->open();
+    }
+    dm.qryDealer->close();
+    dm.qryDealer->setParam(QStringLiteral("cod"), reseller);
+    dm.qryDealer->open();
+
+    const bool exempt = ui->edtRegisterName->text().toUpper() == QLatin1String("CAN USE OVER")
+        || !ui->edtAuth->text().isEmpty();
+    if (!exempt && !dm.tblMWPAT->findKey({ui->edtChartNumber->text()})) {
+        stop(QStringLiteral("You must enter a valid Chart Number."));
+        return;
+    }
+    if (dm.qryDealer->recordCount() != 1) {
+        stop(QStringLiteral("The Reseller could not be found in the Dealer database."));
+        return;
+    }
+    if (!vendorId.isEmpty() && dm.qryVendorID->recordCount() != 1) {
+        stop(QStringLiteral("Could not find a dealer with the matching VendorID. The client was not saved."));
+        return;
+    }
+
+    Db::Table* reg = dm.tblRegistration;
+    if (m_addingAccount) {
+        dm.qryLastSerial->close();
+        dm.qryLastSerial->open();
+        const int last = dm.qryLastSerial->fieldByName(QStringLiteral("LastSerial")).asInteger();
+        reg->append();
+        write(reg, "SerialNumber", last + 1);
+        m_addingAccount = false;
+    } else {
+        reg->edit();
+    }
+
+    write(reg, "RegisterName", ui->edtRegisterName->text());
+    write(reg, "OtherName", ui->edtOtherName->text());
+    write(reg, "ContactName", ui->edtContact->text());
+    write(reg, "Street1", ui->edtStreet1->text());
+    write(reg, "Street2", ui->edtStreet2->text());
+    write(reg, "City", ui->edtCity->text());
+    write(reg, "State", ui->edtState->text());
+    write(reg, "ZipCode", ui->edtZipCode->text());
+    write(reg, "Phone", Trellane::KeepAlphaNumeric(ui->edtPhone->text(), false));
+    write(reg, "Fax", Trellane::KeepAlphaNumeric(ui->edtFax->text(), false));
+    write(reg, "Email", ui->edtEmail->text());
+    write(reg, "CoreProduct",
+          ui->cbCoreProduct->currentIndex() < 0 ? m_unlistedCoreProduct : ui->cbCoreProduct->currentText());
+    write(reg, "Promotion", ui->edtPromotion->text());
+    write(reg, "Agreement", ui->cbAgreement->isChecked());
+    write(reg, "DealerCode", reseller);
+    write(reg, "VendorID", vendorId);
+    write(reg, "ChartNumber", ui->edtChartNumber->text());
+    write(reg, "HasHCFA", ui->cbProfessional->isChecked());
+    write(reg, "HasUB92", ui->cbInstitutional->isChecked());
+    write(reg, "HasERA", ui->cbERA->isChecked());
+    write(reg, "HasMX", ui->cbSorvanta->isChecked());
+    write(reg, "HasNSF", ui->cbNSF->isChecked());
+    write(reg, "Authorization", ui->edtAuth->text());
+    write(reg, "Specialty", ui->edtSpecialty->text());
+    write(reg, "NOTES", ui->Memo1->toPlainText());
+    write(reg, "IsMonthly", ui->cbMonthly->isChecked());
+    reg->post();
+    m_console.DisableButtons(true);
+}
+
+void TAccountsTab::btnCancelSNClick()
+{
+    m_console.DisableButtons(false);
+    m_console.data().tblRegistration->cancel();
+    m_addingAccount = false;
+    LoadAccount();
+    m_console.DisableButtons(true);
+}
+
+void TAccountsTab::btnDelSNClick()
+{
+    m_console.DisableButtons(false);
+    if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this account?")))
+        m_console.data().tblRegistration->del();
+    m_console.DisableButtons(true);
+}
+
+// ---- Search and lookup --------------------------------------------------------
+
+void TAccountsTab::cbAcctIdxChange()
+{
+    QLineEdit* box = ui->edtAcctSrch;
+    // Rule changes of the box are not typing: they must not seek.
+    {
+        const QSignalBlocker quiet(box);
+        Accounts::setUpperCase(box, true);
+        box->setText(box->text().toUpper());
+    }
+    const int item = ui->cbAcctIdx->currentIndex();
+    if (item >= 0 && item < int(std::size(kOrders))) {
+        const OrderRule& rule = kOrders[item];
+        Db::Table* reg = m_console.data().tblRegistration;
+        if (item == soCity)
+            Accounts::setUpperCase(box, false);
+        reg->setIndexFieldNames(QLatin1String(rule.fields));
+        {
+            const QSignalBlocker quiet(box);
+            box->setMaxLength(rule.boxLength);
+        }
+        if (item == soSerialNumber) {
+            if (!box->text().isEmpty()) {
+                if (const auto n = Accounts::wholeNumber(box->text()))
+                    reg->findKey({*n});
+                else
+                    box->clear();
+            }
+        } else if (rule.seekOnSelect) {
+            reg->findKey({box->text()});
+        }
+    }
+    box->setFocus();
+}
+
+void TAccountsTab::edtAcctSrchChange()
+{
+    Db::Table* reg = m_console.data().tblRegistration;
+    const QString typed = ui->edtAcctSrch->text();
+    if (ui->cbAcctIdx->currentIndex() == soSerialNumber) {
+        if (typed.isEmpty())
+            return;
+        if (const auto n = Accounts::wholeNumber(typed))
+            reg->findNearest({*n});
+        else
+            ui->edtAcctSrch->clear();
+        return;
+    }
+    reg->findNearest({typed});
+}
+
+void TAccountsTab::tblRegistrationAfterScroll()
+{
+    if (m_console.data().tblRegistration->isBrowsing())
+        LoadAccount();
+}
+
+void TAccountsTab::Button5Click()
+{
+    TDataModule& dm = m_console.data();
+    dm.qrySubID->close();
+    dm.qrySubID->setParam(QStringLiteral("subid"), ui->edtSubLookup->text());
+    dm.qrySubID->open();
+    if (dm.qrySubID->isEmpty())
+        return;
+    {
+        const QSignalBlocker quiet(ui->cbAcctIdx);
+        ui->cbAcctIdx->setCurrentIndex(soSerialNumber);
+    }
+    dm.tblRegistration->setIndexFieldNames(QStringLiteral("SerialNumber"));
+    ui->edtAcctSrch->clear();
+    dm.tblRegistration->findKey({dm.qrySubID->fieldByName(QStringLiteral("SerialNumber")).asInteger()});
+}
+
+void TAccountsTab::btnRefreshClick()
+{
+    m_console.data().tblRegistration->refresh();
+    LoadAccount();
+}
+
+void TAccountsTab::Button13Click()
+{
+    if (!Trellane::platform().askYesNo(
+            QStringLiteral("Are you sure you want to blank the registration and birth dates for this account?")))
+        return;
+    Db::Table* reg = m_console.data().tblRegistration;
+    reg->edit();
+    for (const char* f : {"ExpiresProf", "ExpiresInst", "ExpiresERA", "ExpiresSV", "ExpiresNSF", "BirthDate"})
+        reg->fieldByName(QLatin1String(f)).setNull();
+    reg->post();
+    LoadAccount();
+}
+
+void TAccountsTab::SelectFirstSearchOrder()
+{
+    {
+        const QSignalBlocker quiet(ui->cbAcctIdx);
+        ui->cbAcctIdx->setCurrentIndex(soSerialNumber);
+    }
+    cbAcctIdxChange();
+}
+
+// ---- Patient record update ---------------------------------------------------
+
+void TAccountsTab::btnUpdateClick()
+{
+    Db::Table* pat = m_console.data().tblMWPAT;
+    ui->btnUpdate->setEnabled(false);
+    // The button is usable again however the update ends.
+    struct Reenable {
+        QPushButton* button;
+        ~Reenable() { button->setEnabled(true); }
+    } reenable{ui->btnUpdate};
+
+    if (!pat->findKey({ui->edtChartNumber->text()})) {
+        Trellane::platform().showMessage(QStringLiteral("No Chart Found."));
+        return;
+    }
+    try {
+        pat->edit();
+        auto set = [pat](const char* column, const QVariant& v) { pat->fieldByName(QLatin1String(column)).setValue(v); };
+        set("Street 1", ui->edtStreet1->text());
+        set("Street 2", ui->edtStreet2->text());
+        set("City", ui->edtCity->text());
+        set("State", ui->edtState->text());
+        set("Zip Code", ui->edtZipCode->text());
+        set("Phone 1", ui->edtPhone->text());
+        set("Phone 4", ui->edtFax->text());
+        if (ui->cbProfessional->isChecked())
+            set("Employee Retirement Date", ui->dtpExpiresProf->date());
+        else if (ui->cbInstitutional->isChecked())
+            set("Employee Retirement Date", ui->dtpExpiresInst->date());
+        set("Email", ui->edtEmail->text());
+        set("Contact Name", ui->edtContact->text());
+        pat->post();
+    } catch (const Db::EngineError& e) {
+        Trellane::platform().showMessage(e.message() + QStringLiteral("::") + QString::number(e.helpContext()));
+        pat->cancel();
+    } catch (const std::exception& e) {
+        Trellane::platform().showMessage(QString::fromUtf8(e.what()) + QStringLiteral("::0"));
+        pat->cancel();
+    }
 }

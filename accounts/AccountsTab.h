@@ -1,14 +1,72 @@
 #pragma once
-// Placeholder until the tab is built: shows the tab's frame only.
+// The Accounts tab: the search bar and accounts grid on top, the account
+// panel below. The panel is not bound to the table: LoadAccount copies the
+// current Registration record into it after every cursor move, and only
+// "&Save" writes the boxes back.
+#include <QPointer>
+#include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class Console;
+class QAbstractButton;
+class QDateEdit;
+
+namespace Ui {
+class AccountsTab;
+}
 
 class TAccountsTab : public QWidget {
     Q_OBJECT
 public:
     explicit TAccountsTab(Console& console, QWidget* parent = nullptr);
+    ~TAccountsTab() override;
+
+    // Search orders of cbAcctIdx, in list order.
+    enum SearchOrder {
+        soSerialNumber, soRegisterName, soOtherName, soPhone, soFax, soChartNumber,
+        soReseller, soCity, soState, soZipCode, soDataVersion, soEDIVersion
+    };
+
+    // True while the panel holds a new account that "&Save" appends.
+    bool AddingAccount() const { return m_addingAccount; }
+
+    // The account panel.
+    void LoadAccount();
+    void ClearAccount();
+    void btnNewSNClick();
+    void btnSavSNClick();
+    void btnCancelSNClick();
+    void btnDelSNClick();
+
+    // Search and lookup.
+    void cbAcctIdxChange();
+    void edtAcctSrchChange();
+    void tblRegistrationAfterScroll();
+    void Button5Click();    // "Look up SubmitterID"
+    void btnRefreshClick();
+    void Button13Click();   // "Blank Dates"
+
+    // "Update Medisoft": copies the panel into the account's patient record.
+    void btnUpdateClick();
+
+public slots:
+    // Selects "Serial Number" in the search order list and runs its change
+    // handler (start-up).
+    void SelectFirstSearchOrder();
 
 private:
+    void connectCommands();
+    void showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField);
+    void showDate(QDateEdit* picker, const QString& dateField);
+    void followResellerOnAddCharges();
+
     Console& m_console;
+    std::unique_ptr<Ui::AccountsTab> ui;
+    bool m_addingAccount = false;
+    // A stored core product that is not in the list: kept so that saving
+    // the account does not blank it.
+    QString m_unlistedCoreProduct;
+    QPointer<QAbstractButton> m_addCharges;
 };

@@ -1,0 +1,497 @@
+// The Accounts tab on real databases: the account panel's load, save checks
+// and commands, the search orders and lookups, and the patient record update.
+#include "accounts/AccountsTab.h"
+#include "accounts/EntryRules.h"
+#include "accounts/PhoneEdit.h"
+#include "customerdb/DBGrid.h"
+#include "tests/accounts/AccountsFixture.h"
+#include "tests/support/TestConsole.h"
+#include "tests/support/TestDb.h"
+#include "tests/support/TestPlatform.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+using Fixture::find;
+using Fixture::insertRow;
+
+class TestAccounts : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestPlatform> platform;
+    std::unique_ptr<TestConsole> console;
+    TAccountsTab* tab = nullptr;
+
+    TDataModule& dm() { return console->data(); }
+    QLineEdit* edit(const char* name) { return find<QLineEdit>(tab, name); }
+    Accounts::PhoneEdit* phone(const char* name) { return find<Accounts::PhoneEdit>(tab, name); }
+    QCheckBox* check(const char* name) { return find<QCheckBox>(tab, name); }
+    QDateEdit* picker(const char* name) { return find<QDateEdit>(tab, name); }
+    QString label(const char* name) { return find<QLabel>(tab, name)->text(); }
+    int current() { return dm().tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(); }
+    QDate today() { return platform->pinnedToday; }
+
+    void dealer(const QString& code, const QString& vendorId)
+    {
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Dealers"), {{"DealerCode", code}, {"VendorID", vendorId}});
+    }
+    void account(int serial, QVariantMap values = {})
+    {
+        values.insert(QStringLiteral("SerialNumber"), serial);
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Registration"), values);
+    }
+    void patient(const QVariantMap& values) { insertRow(dm().connMedisoft, QStringLiteral("MWPAT"), values); }
+    QVariantMap stored(int serial) { return Fixture::account(dm().connTrellaneEMC, serial); }
+    void openTables()
+    {
+        dm().tblRegistration->open();
+        dm().tblDealer->open();
+        dm().tblMWPAT->open();
+    }
+    void type(QLineEdit* e, const QString& text)
+    {
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Delete);
+        QTest::keyClicks(e, text);
+    }
+    QColor shade(const char* name) { return picker(name)->palette().color(QPalette::Base); }
+
+private slots:
+    void init()
+    {
+        platform = std::make_unique<TestPlatform>();
+        console = std::make_unique<TestConsole>(QStringLiteral("acc"));
+        tab = new TAccountsTab(*console, console->host());
+        console->host()->resize(760, 660);
+        console->host()->show();
+        QApplication::setActiveWindow(console->host());
+    }
+
+    void cleanup()
+    {
+        console.reset();
+        platform.reset();
+    }
+
+    void saveChecksRunInOrder()
+    {
+        dealer(QStringLiteral("M"), QStringLiteral("VM"));
+        dealer(QStringLiteral("DLR2"), QStringLiteral("V2"));
+        patient({{"Chart Number", "CH1"}});
+        openTables();
+        tab->btnNewSNClick();
+        QVERIFY(tab->AddingAccount());
+        QVERIFY(!find<QPushButton>(tab, "btnNewSN")->isEnabled());
+        QCOMPARE(edit("edtDealer")->text(), QStringLiteral("M"));
+
+        auto saveExpecting = [&](const QString& message) {
+            const int before = platform->messages.size();
+            const int enables = console->enableCalls;
+            tab->btnSavSNClick();
+            QCOMPARE(platform->messages.size(), before + 1);
+            QCOMPARE(platform->messages.last(), message);
+            QCOMPARE(console->enableCalls, enables + 1);
+            QCOMPARE(dm().tblRegistration->recordCount(), 0);
+            QVERIFY(tab->AddingAccount());
+        };
+
+        // An empty reseller stops before any query or seek runs.
+        dm().tblMWPAT->close();
+        edit("edtDealer")->clear();
+        saveExpecting(QStringLiteral("You must enter a vendor in order to save registration data."));
+        QVERIFY(!dm().qryDealer->isOpen());
+        QVERIFY(!dm().qryVendorID->isOpen());
+        QVERIFY(platform->errors.isEmpty());
+        dm().tblMWPAT->open();
+
+        // The chart check comes before the reseller check.
+        type(edit("edtDealer"), QStringLiteral("xx"));
+        QCOMPARE(edit("edtDealer")->text(), QStringLiteral("XX"));
+        type(edit("edtChartNumber"), QStringLiteral("NOPE"));
+        saveExpecting(QStringLiteral("You must enter a valid Chart Number."));
+        edit("edtChartNumber")->clear();
+        saveExpecting(QStringLiteral("You must enter a valid Chart Number."));
+
+        // "CAN USE OVER" typed in lower case, or any authorization, exempts the chart.
+        type(edit("edtRegisterName"), QStringLiteral("can use over"));
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("CAN USE OVER"));
+        saveExpecting(QStringLiteral("The Reseller could not be found in the Dealer database."));
+        type(edit("edtRegisterName"), QStringLiteral("ACME CLINIC"));
+        edit("edtAuth")->setText(QStringLiteral(" "));
+        saveExpecting(QStringLiteral("The Reseller could not be found in the Dealer database."));
+
+        edit("edtAuth")->clear();
+        edit("edtChartNumber")->setText(QStringLiteral("CH1"));
+        edit("edtDealer")->setText(QStringLiteral("M"));
+        edit("edtVendorID")->setText(QStringLiteral("NOVID"));
+        saveExpecting(QStringLiteral("Could not find a dealer with the matching VendorID. The client was not saved."));
+
+        // Another dealer's vendor ID passes; the first account is number 1.
+        edit("edtVendorID")->setText(QStringLiteral("V2"));
+        tab->btnSavSNClick();
+        QVERIFY(!tab->AddingAccount());
+        QCOMPARE(dm().tblRegistration->recordCount(), 1);
+        const QVariantMap rec = stored(1);
+        QCOMPARE(rec.value("RegisterName").toString(), QStringLiteral("ACME CLINIC"));
+        QCOMPARE(rec.value("DealerCode").toString(), QStringLiteral("M"));
+        QCOMPARE(rec.value("VendorID").toString(), QStringLiteral("V2"));
+        QCOMPARE(rec.value("CoreProduct").toString(), QStringLiteral("MEDISOFT"));
+
+        tab->btnNewSNClick();
+        edit("edtChartNumber")->setText(QStringLiteral("CH1"));
+        tab->btnSavSNClick();
+        QCOMPARE(stored(2).value("ChartNumber").toString(), QStringLiteral("CH1"));
+    }
+
+    void loadAndSaveKeepStoredValues()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(7, {{"RegisterName", "SMITH CLINIC"}, {"Phone", "5551234567"}, {"Fax", "555123"},
+                    {"Promotion", "SPRING"}, {"CoreProduct", "LYTEC"}, {"HasMX", true}, {"HasNSF", true},
+                    {"EDIVERSION", "3.0.1.4"}, {"DataVersion", "22"}, {"ExpiresProf", QDate(2027, 1, 1)},
+                    {"BirthDate", QDate(1970, 5, 5)}, {"Specialty", "CARDIO"}, {"NOTES", " \r\nfirst\nsecond \n"},
+                    {"DealerCode", "M"}, {"Authorization", "OK"}, {"CaseNumber", 4}});
+        openTables();
+        QCOMPARE(phone("edtPhone")->text(), QStringLiteral("(555)123-4567"));
+        QCOMPARE(phone("edtFax")->text(), QStringLiteral("555123"));
+        QCOMPARE(find<QPlainTextEdit>(tab, "Memo1")->toPlainText(), QStringLiteral("first\nsecond"));
+        QCOMPARE(label("Label40"), QStringLiteral("Medisoft 11 SP3 or SP4"));
+        QCOMPARE(label("Label41"), QStringLiteral("EDI Version 3.0.1.4"));
+
+        type(edit("edtPhone"), QStringLiteral("8005550199"));
+        QCOMPARE(phone("edtPhone")->text(), QStringLiteral("(800)555-0199"));
+        type(edit("edtOtherName"), QStringLiteral("Other"));
+        tab->btnSavSNClick();
+        QVERIFY(platform->messages.isEmpty());
+        const QVariantMap rec = stored(7);
+        QCOMPARE(rec.value("Phone").toString(), QStringLiteral("8005550199"));
+        QCOMPARE(rec.value("Fax").toString(), QStringLiteral("555123"));
+        QCOMPARE(rec.value("OtherName").toString(), QStringLiteral("Other"));
+        QCOMPARE(rec.value("NOTES").toString(), QStringLiteral("first\nsecond"));
+        // Hidden fields and fields the panel never writes survive the edit.
+        QCOMPARE(rec.value("Promotion").toString(), QStringLiteral("SPRING"));
+        QCOMPARE(rec.value("CoreProduct").toString(), QStringLiteral("LYTEC"));
+        QVERIFY(rec.value("HasMX").toBool() && rec.value("HasNSF").toBool());
+        QCOMPARE(rec.value("EDIVERSION").toString(), QStringLiteral("3.0.1.4"));
+        QCOMPARE(rec.value("ExpiresProf").toDate(), QDate(2027, 1, 1));
+        QCOMPARE(rec.value("BirthDate").toDate(), QDate(1970, 5, 5));
+        QCOMPARE(rec.value("CaseNumber").toInt(), 4);
+
+        // A new account takes specialty, notes and module flags from the one shown.
+        tab->btnNewSNClick();
+        QCOMPARE(edit("edtSpecialty")->text(), QStringLiteral("CARDIO"));
+        QVERIFY(check("cbSorvanta")->isChecked() && check("cbNSF")->isChecked());
+        QVERIFY(edit("edtRegisterName")->text().isEmpty());
+        QVERIFY(edit("edtPromotion")->text().isEmpty());
+        QCOMPARE(picker("dtpExpiresProf")->date(), today());
+    }
+
+    void phoneDisplay_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ten") << "5551234567" << "(555)123-4567";
+        QTest::newRow("letters") << "555CALLNOW" << "(555)CAL-LNOW";
+        QTest::newRow("seven") << "5551234" << "5551234";
+        QTest::newRow("eleven") << "15551234567" << "15551234567";
+        QTest::newRow("empty") << "" << "";
+    }
+    void phoneDisplay()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QCOMPARE(Accounts::phoneDisplay(stored), shown);
+    }
+
+    void expiryColours()
+    {
+        using Accounts::ExpiryShade;
+        const QDate t = today();
+        QCOMPARE(Accounts::expiryShade(QDate(), true, t), ExpiryShade::NoDate);
+        QCOMPARE(Accounts::expiryShade(t, true, t), ExpiryShade::Warning);
+        QCOMPARE(Accounts::expiryShade(t.addDays(1), false, t), ExpiryShade::Warning);
+        QCOMPARE(Accounts::expiryShade(t, false, t), ExpiryShade::Normal);
+        QCOMPARE(Accounts::expiryShade(t.addDays(1), true, t), ExpiryShade::Normal);
+
+        account(1, {{"HasUB92", true}, {"ExpiresInst", t.addDays(-3)}, {"ExpiresERA", t.addDays(30)},
+                    {"ExpiresSV", QDate(2020, 2, 2)}});
+        account(2, {{"HasHCFA", true}, {"ExpiresProf", t.addDays(5)}, {"ExpiresInst", t}});
+        openTables();
+        QCOMPARE(picker("dtpExpiresProf")->date(), t);
+        QCOMPARE(shade("dtpExpiresProf"), QColor(Qt::blue));
+        QCOMPARE(picker("dtpExpiresInst")->date(), t.addDays(-3));
+        QCOMPARE(shade("dtpExpiresInst"), QColor(Qt::red));
+        QCOMPARE(shade("dtpExpiresERA"), QColor(Qt::red));
+        QCOMPARE(picker("dtpExpiresSV")->date(), QDate(2020, 2, 2));
+        QCOMPARE(picker("dtpExpiresNSF")->date(), t);
+        dm().tblRegistration->next();
+        QCOMPARE(shade("dtpExpiresProf"), QColor(Qt::white));
+        QCOMPARE(shade("dtpExpiresInst"), QColor(Qt::white));
+        QCOMPARE(shade("dtpExpiresERA"), QColor(Qt::blue));
+    }
+
+    void versionLabels()
+    {
+        const QStringList codes = {"17", "22", "24", "28", "29", "13", "abc", ""};
+        const QStringList shown = {"Medisoft 8", "Medisoft 11 SP3 or SP4", "Medisoft 14", "Medisoft 17",
+                                   "Medisoft ?", "Medisoft ?", "Medisoft ?", "Medisoft ?"};
+        for (int i = 0; i < codes.size(); ++i)
+            account(i + 1, {{"DataVersion", codes[i]}});
+        openTables();
+        for (int i = 0; i < codes.size(); ++i) {
+            QCOMPARE(label("Label40"), shown[i]);
+            QCOMPARE(label("Label41"), QStringLiteral("EDI Version Unknown"));
+            dm().tblRegistration->next();
+        }
+    }
+
+    void searchOrders()
+    {
+        account(5, {{"RegisterName", "ZETA"}, {"City", "boston"}, {"DataVersion", "20"}});
+        account(11, {{"RegisterName", "ALPHA"}, {"City", "Austin"}, {"DataVersion", "22"}});
+        account(12, {{"RegisterName", "BRAVO"}, {"City", "Chicago"}, {"DataVersion", "19"}});
+        account(15, {{"RegisterName", "CHARLIE"}, {"City", "Boston"}, {"DataVersion", "21"}});
+        openTables();
+        auto* order = find<QComboBox>(tab, "cbAcctIdx");
+        QLineEdit* box = edit("edtAcctSrch");
+        tab->SelectFirstSearchOrder();
+        QCOMPARE(order->count(), 12);
+
+        QTest::keyClicks(box, QStringLiteral("1"));
+        QCOMPARE(current(), 5);
+        QTest::keyClicks(box, QStringLiteral("2"));
+        QCOMPARE(current(), 12);
+        QTest::keyClicks(box, QStringLiteral("x"));
+        QVERIFY(box->text().isEmpty());
+        QCOMPARE(current(), 12);
+
+        const int lengths[] = {10, 50, 37, 10, 10, 8, 10, 10, 2, 10, 5, 10};
+        for (int i = 0; i < 12; ++i) {
+            order->setCurrentIndex(i);
+            QCOMPARE(box->maxLength(), lengths[i]);
+            QCOMPARE(Accounts::isUpperCase(box), i != TAccountsTab::soCity);
+        }
+
+        order->setCurrentIndex(TAccountsTab::soRegisterName);
+        QTest::keyClicks(box, QStringLiteral("br"));
+        QCOMPARE(box->text(), QStringLiteral("BR"));
+        QCOMPARE(current(), 12);
+        // An exact seek that finds nothing keeps the account.
+        type(box, QStringLiteral("15"));
+        order->setCurrentIndex(TAccountsTab::soSerialNumber);
+        QCOMPARE(current(), 15);
+        order->setCurrentIndex(TAccountsTab::soRegisterName);
+        QCOMPARE(current(), 15);
+
+        order->setCurrentIndex(TAccountsTab::soCity);
+        type(box, QStringLiteral("bo"));
+        QCOMPARE(box->text(), QStringLiteral("bo"));
+        QCOMPARE(current(), 5);
+
+        // The version orders do not seek when chosen; typing still moves.
+        type(box, QStringLiteral("Chicago"));
+        QCOMPARE(current(), 12);
+        order->setCurrentIndex(TAccountsTab::soDataVersion);
+        QCOMPARE(current(), 12);
+        type(box, QStringLiteral("21"));
+        QCOMPARE(current(), 15);
+        order->setCurrentIndex(TAccountsTab::soEDIVersion);
+        QCOMPARE(current(), 15);
+    }
+
+    void submitterLookup()
+    {
+        for (int s : {3, 11, 30})
+            account(s);
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Submitters"), {{"SerialNumber", 30}, {"SubmitterID", "SUB1"}});
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Submitters"), {{"SerialNumber", 11}, {"SubmitterID", "SUB1"}});
+        openTables();
+        auto* order = find<QComboBox>(tab, "cbAcctIdx");
+        order->setCurrentIndex(TAccountsTab::soCity);
+        type(edit("edtAcctSrch"), QStringLiteral("zz"));
+        const int before = current();
+
+        edit("edtSubLookup")->setText(QStringLiteral("NONE"));
+        tab->Button5Click();
+        QCOMPARE(current(), before);
+        QCOMPARE(order->currentIndex(), int(TAccountsTab::soCity));
+
+        edit("edtSubLookup")->setText(QStringLiteral("SUB1"));
+        tab->Button5Click();
+        QCOMPARE(dm().qrySubID->recordCount(), 2);
+        QCOMPARE(current(), dm().qrySubID->fieldByName(QStringLiteral("SerialNumber")).asInteger());
+        QCOMPARE(order->currentIndex(), int(TAccountsTab::soSerialNumber));
+        QCOMPARE(dm().tblRegistration->indexFields(), QStringList{QStringLiteral("SerialNumber")});
+        QVERIFY(edit("edtAcctSrch")->text().isEmpty());
+        // The box keeps the rules of the order chosen before.
+        QVERIFY(!Accounts::isUpperCase(edit("edtAcctSrch")));
+    }
+
+    void blankDates()
+    {
+        const QDate d(2027, 3, 3);
+        account(4, {{"RegisterName", "KEEP"}, {"HasHCFA", true}, {"ExpiresProf", d}, {"ExpiresInst", d},
+                    {"ExpiresERA", d}, {"ExpiresSV", d}, {"ExpiresNSF", d}, {"BirthDate", d}});
+        openTables();
+        const QString question =
+            QStringLiteral("Are you sure you want to blank the registration and birth dates for this account?");
+        tab->Button13Click();
+        QCOMPARE(platform->questions, QStringList{question});
+        QCOMPARE(stored(4).value("ExpiresProf").toDate(), d);
+
+        platform->yesNoAnswers.enqueue(true);
+        tab->Button13Click();
+        const QVariantMap rec = stored(4);
+        for (const char* f : {"ExpiresProf", "ExpiresInst", "ExpiresERA", "ExpiresSV", "ExpiresNSF", "BirthDate"})
+            QVERIFY2(rec.value(f).isNull(), f);
+        QCOMPARE(rec.value("RegisterName").toString(), QStringLiteral("KEEP"));
+        QVERIFY(rec.value("HasHCFA").toBool());
+        for (const char* p : {"dtpExpiresProf", "dtpExpiresInst", "dtpExpiresERA"}) {
+            QCOMPARE(picker(p)->date(), today());
+            QCOMPARE(shade(p), QColor(Qt::blue));
+        }
+    }
+
+    void refreshCancelDeleteAndAddCharges()
+    {
+        auto* addCharges = new QPushButton(QStringLiteral("Add Charges"), console->host());
+        addCharges->setObjectName(QStringLiteral("Button12"));
+        account(1, {{"RegisterName", "ONE"}, {"DealerCode", "M"}});
+        account(2, {{"RegisterName", "TWO"}, {"DealerCode", "DLR2"}});
+        account(3, {{"RegisterName", "THREE"}});
+        openTables();
+        QVERIFY(!addCharges->isEnabled());
+        dm().tblRegistration->next();
+        QVERIFY(addCharges->isEnabled());
+
+        // Refresh shows a change made behind the console's back.
+        console->data().connTrellaneEMC->exec(
+            QStringLiteral("UPDATE %1 SET %2 = 'TWO RENAMED' WHERE %3 = 2")
+                .arg(dm().connTrellaneEMC->quoteName(QStringLiteral("Registration")),
+                     dm().connTrellaneEMC->quoteName(QStringLiteral("RegisterName")),
+                     dm().connTrellaneEMC->quoteName(QStringLiteral("SerialNumber"))));
+        tab->btnRefreshClick();
+        QCOMPARE(current(), 2);
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("TWO RENAMED"));
+
+        // Escape cancels a new account and shows the current one again.
+        tab->btnNewSNClick();
+        QVERIFY(edit("edtRegisterName")->text().isEmpty());
+        QTest::keyClick(edit("edtCity"), Qt::Key_Escape);
+        QVERIFY(!tab->AddingAccount());
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("TWO RENAMED"));
+        QVERIFY(find<QPushButton>(tab, "btnNewSN")->isEnabled());
+
+        tab->btnDelSNClick();
+        QCOMPARE(platform->questions.last(), QStringLiteral("Are you sure you want to delete this account?"));
+        QCOMPARE(dm().tblRegistration->recordCount(), 3);
+        platform->yesNoAnswers.enqueue(true);
+        tab->btnDelSNClick();
+        QCOMPARE(dm().tblRegistration->recordCount(), 2);
+        QCOMPARE(current(), 3);
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("THREE"));
+    }
+
+    void gridShowsEveryFieldAndFollowsClicks()
+    {
+        for (int s = 1; s <= 5; ++s)
+            account(s, {{"RegisterName", QStringLiteral("NAME %1").arg(s)}});
+        openTables();
+        auto* grid = find<TDBGrid>(tab, "DBGrid3");
+        const QList<Db::FieldDef>& fields = dm().tblRegistration->fields();
+        QCOMPARE(grid->model()->columnCount(), int(fields.size()));
+        for (int i = 0; i < fields.size(); ++i)
+            QCOMPARE(grid->model()->headerData(i, Qt::Horizontal).toString(), fields[i].name);
+        QVERIFY(QTest::qWaitForWindowExposed(console->host()));
+        const QRect cell = grid->visualRect(grid->model()->index(3, 2));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(current(), 4);
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("NAME 4"));
+    }
+
+    void updateMedisoft()
+    {
+        const QDate prof(2027, 6, 30), inst(2027, 7, 31), old(2001, 1, 1);
+        patient({{"Chart Number", "CH1"}, {"Last Name", "SMITH"}, {"Employee Retirement Date", old},
+                 {"Date Modified", QDateTime(QDate(2020, 1, 1), QTime(8, 0))}});
+        account(1, {{"ChartNumber", "CH1"}, {"ExpiresProf", prof}, {"ExpiresInst", inst}});
+        openTables();
+        auto* button = find<QPushButton>(tab, "btnUpdate");
+        auto readPatient = [&] {
+            Db::Table* pat = dm().tblMWPAT;
+            pat->findKey({QStringLiteral("CH1")});
+            QVariantMap out;
+            for (const char* col : {"Street 1", "Street 2", "City", "State", "Zip Code", "Phone 1", "Phone 4",
+                                    "Employee Retirement Date", "EMail", "Contact Name", "Last Name", "Date Modified"})
+                out.insert(col, pat->fieldByName(QLatin1String(col)).value());
+            return out;
+        };
+
+        edit("edtStreet1")->setText(QString(40, QLatin1Char('S')));
+        edit("edtEmail")->setText(QString(45, QLatin1Char('e')));
+        edit("edtCity")->setText(QStringLiteral("Reno"));
+        type(edit("edtFax"), QStringLiteral("7025550100"));
+        tab->btnUpdateClick();
+        QVERIFY(platform->messages.isEmpty());
+        QVERIFY(button->isEnabled());
+        QVariantMap p = readPatient();
+        QCOMPARE(p.value("Street 1").toString(), QString(30, QLatin1Char('S')));
+        QCOMPARE(p.value("EMail").toString(), QString(35, QLatin1Char('e')));
+        QCOMPARE(p.value("City").toString(), QStringLiteral("Reno"));
+        QCOMPARE(p.value("Phone 4").toString(), QStringLiteral("(702)555-0100"));
+        // An empty phone box stores the mask's blank text (trailing blanks are not kept).
+        QCOMPARE(p.value("Phone 1").toString(), QStringLiteral("(   )   -"));
+        QCOMPARE(p.value("Employee Retirement Date").toDate(), old);
+        QCOMPARE(p.value("Last Name").toString(), QStringLiteral("SMITH"));
+        QCOMPARE(p.value("Date Modified").toDateTime(), QDateTime(QDate(2020, 1, 1), QTime(8, 0)));
+
+        check("cbInstitutional")->setChecked(true);
+        tab->btnUpdateClick();
+        QCOMPARE(readPatient().value("Employee Retirement Date").toDate(), inst);
+        check("cbProfessional")->setChecked(true);
+        tab->btnUpdateClick();
+        QCOMPARE(readPatient().value("Employee Retirement Date").toDate(), prof);
+
+        edit("edtChartNumber")->setText(QStringLiteral("ch1"));
+        tab->btnUpdateClick();
+        QCOMPARE(platform->messages, QStringList{QStringLiteral("No Chart Found.")});
+        QVERIFY(button->isEnabled());
+
+        // A refused post shows the error with its number and keeps every value.
+        Db::Connection* pc = dm().connMedisoft;
+        const QString table = pc->quoteName(QStringLiteral("MWPAT"));
+        if (TestDb::isPostgres()) {
+            pc->exec(QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN "
+                                    "RAISE EXCEPTION 'record is locked'; END $$ LANGUAGE plpgsql"));
+            pc->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON %1 FOR EACH ROW EXECUTE FUNCTION refuse()")
+                         .arg(table));
+        } else {
+            pc->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON %1 BEGIN "
+                                    "SELECT RAISE(ABORT, 'record is locked'); END")
+                         .arg(table));
+        }
+        const QVariantMap before = readPatient();
+        edit("edtChartNumber")->setText(QStringLiteral("CH1"));
+        edit("edtCity")->setText(QStringLiteral("Elko"));
+        tab->btnUpdateClick();
+        QCOMPARE(platform->messages.size(), 2);
+        QVERIFY2(platform->messages.last().contains(QStringLiteral("record is locked")), qPrintable(platform->messages.last()));
+        QVERIFY(platform->messages.last().endsWith(QStringLiteral("::0")));
+        QVERIFY(dm().tblMWPAT->isBrowsing());
+        QCOMPARE(dm().tblMWPAT->fieldByName(QStringLiteral("City")).asString(), QStringLiteral("Reno"));
+        QCOMPARE(readPatient(), before);
+        QVERIFY(button->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestAccounts)
+#include "test_accounts.moc"
