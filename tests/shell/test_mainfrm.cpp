@@ -1,0 +1,577 @@
+// The main window: its frame, start-up in order and its failure paths (the
+// release share, the update server, the databases), the updater at exit, the
+// release label timer, the submitter refresh on its tab, DisableButtons and
+// the error box. The update server is a real HTTP server on loopback; the
+// databases are fresh test databases.
+#include "billing/PracticeSchema.h"
+#include "customerdb/Schema.h"
+#include "helpers/Command.h"
+#include "releases/ReleaseLookup.h"
+#include "shell/DataModule.h"
+#include "shell/Mainfrm.h"
+#include "tests/support/TestDb.h"
+#include "tests/support/TestPlatform.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace {
+
+// Answers GET requests: 200 with the body registered for the path, 404 for
+// any other; with hang set it accepts the request and never answers.
+class HttpStub : public QObject {
+public:
+    QHash<QString, QByteArray> bodies;
+    QStringList requested;
+    bool hang = false;
+
+    HttpStub()
+    {
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = server.nextPendingConnection())
+                connect(s, &QTcpSocket::readyRead, this, [this, s] { onRead(s); });
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
+
+private:
+    void onRead(QTcpSocket* s)
+    {
+        QByteArray& buf = pending[s];
+        buf += s->readAll();
+        if (!buf.contains("\r\n\r\n"))
+            return;
+        const QString path = QString::fromLatin1(buf.split(' ').value(1));
+        requested << path;
+        if (hang)
+            return;
+        const bool found = bodies.contains(path);
+        const QByteArray body = found ? bodies.value(path) : QByteArray("Not Found");
+        s->write(QByteArray(found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n")
+                 + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        s->disconnectFromHost();
+    }
+
+    QTcpServer server;
+    QHash<QTcpSocket*, QByteArray> pending;
+};
+
+// Sends the update server's downloads to the stub and keeps one log of the
+// platform calls start-up makes, in order.
+class ShellPlatform : public TestPlatform {
+public:
+    QString target;
+    QStringList events;
+    std::function<void()> beforeDownload;
+
+    bool copyFile(const QString& from, const QString& to) override
+    {
+        events << QStringLiteral("copy ") + QFileInfo(from).fileName();
+        return TestPlatform::copyFile(from, to);
+    }
+    QString download(const QString& url, const QString& localFile, int timeoutMs) override
+    {
+        events << QStringLiteral("download ") + url.mid(Releases::UpdateServerURL().size());
+        if (beforeDownload)
+            beforeDownload();
+        QString routed = url;
+        routed.replace(0, Releases::UpdateServerURL().size(), target);
+        return TestPlatform::download(routed, localFile, timeoutMs);
+    }
+    void showMessage(const QString& text) override
+    {
+        events << QStringLiteral("message ") + text;
+        TestPlatform::showMessage(text);
+    }
+    void showError(const QString& text) override
+    {
+        events << QStringLiteral("error ") + text;
+        TestPlatform::showError(text);
+    }
+};
+
+const QByteArray kList22 = "FILE;TRELEDI.EXE;EDI;2;2;1;30;0;x\r\n";
+const QByteArray kList23 = "FILE;TRELEDI.EXE;EDI;2;3;0;47;0;x\r\n";
+const QByteArray kList30 = "FILE;TRELEDI3.EXE;EDI;3;0;2;5;0;x\r\n";
+const QString kV5000 = QStringLiteral(FIXTURE_V5000);
+const QString kV5001 = QStringLiteral(FIXTURE_V5001);
+const QString kV5002 = QStringLiteral(FIXTURE_V5002);
+const QString kNoVersion = QStringLiteral(FIXTURE_NOVERSION);
+const QString kThreeVersions = QStringLiteral("Current EDI Versions: 2.2.1.30 and 2.3.0.47 and 3.0.2.5");
+
+Db::ConnectionSettings withSchema(const QString& tag, const Db::Catalog& catalog)
+{
+    const Db::ConnectionSettings s = TestDb::fresh(tag);
+    Db::Connection c(QStringLiteral("setup_") + tag, &catalog);
+    c.setSettings(s);
+    c.connect();
+    c.createSchema();
+    c.disconnect();
+    return s;
+}
+
+void addRow(const Db::ConnectionSettings& s, const Db::Catalog& catalog, const QString& table,
+            const QList<QPair<QString, QVariant>>& values)
+{
+    Db::Connection c(QStringLiteral("rows"), &catalog);
+    c.setSettings(s);
+    Db::Table t(&c);
+    t.setTableName(table);
+    t.open();
+    t.append();
+    for (const auto& [field, value] : values)
+        t.fieldByName(field).setValue(value);
+    t.post();
+    c.disconnect();
+}
+
+QList<QPushButton*> mainButtons(TfrmMain& frm)
+{
+    QList<QPushButton*> result;
+    for (QPushButton* b : frm.findChildren<QPushButton*>())
+        if (b->window() == &frm)
+            result << b;
+    return result;
+}
+
+} // namespace
+
+class TestMainfrm : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir* dir = nullptr;
+    ShellPlatform* plat = nullptr;
+    HttpStub* http = nullptr;
+    ShellSettings settings;
+    QString programDir;
+    int terminated = 0;
+    int errorsWhenTerminated = -1;
+
+    QString shareDir() const { return dir->filePath(QStringLiteral("share")); }
+
+    void placeConsole(const QString& fixture, const QString& folder)
+    {
+        const QString to = QDir(folder).filePath(TfrmMain::consoleFileName());
+        QFile::remove(to);
+        QVERIFY(QFile::copy(fixture, to));
+    }
+
+    std::unique_ptr<TfrmMain> makeWindow()
+    {
+        auto frm = std::make_unique<TfrmMain>(settings);
+        frm->setTerminateHook([this] {
+            ++terminated;
+            errorsWhenTerminated = int(plat->errors.size());
+        });
+        return frm;
+    }
+
+private slots:
+    void init()
+    {
+        dir = new QTemporaryDir;
+        programDir = dir->filePath(QStringLiteral("prog")) + QLatin1Char('/');
+        QDir().mkpath(programDir);
+        QDir().mkpath(shareDir());
+        plat = new ShellPlatform;
+        placeConsole(kV5001, programDir);
+        plat->programPath = programDir + TfrmMain::consoleFileName();
+        placeConsole(kV5001, shareDir());
+        QFile updater(QDir(shareDir()).filePath(TfrmMain::updaterFileName()));
+        QVERIFY(updater.open(QIODevice::WriteOnly));
+        updater.write("#!/bin/sh\nexit 0\n");
+        updater.close();
+
+        http = new HttpStub;
+        plat->target = http->base();
+        http->bodies = {{"/updates/updates.txt", kList22},
+                        {"/updates2/updates.txt", kList23},
+                        {"/updates3/updates3.txt", kList30}};
+
+        const QString tag = QString::fromLatin1(QTest::currentTestFunction()).left(12);
+        settings.customer = withSchema(tag + QStringLiteral("_c"), CustomerDb::catalog());
+        settings.practice = withSchema(tag + QStringLiteral("_p"), Practice::catalog());
+        settings.releaseShare = shareDir();
+        addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Registration"),
+               {{QStringLiteral("SerialNumber"), 1}, {QStringLiteral("RegisterName"), QStringLiteral("FIRST PRACTICE")}});
+        addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Dealers"),
+               {{QStringLiteral("DealerCode"), QStringLiteral("M")}});
+        terminated = 0;
+        errorsWhenTerminated = -1;
+    }
+
+    void cleanup()
+    {
+        Releases::SetDownloadTimeoutMs(30000);
+        delete http;
+        delete plat;
+        delete dir;
+    }
+
+    void frameBeforeStartUp()
+    {
+        auto frm = makeWindow();
+        QCOMPARE(frm->objectName(), QStringLiteral("frmMain"));
+        QCOMPARE(frm->windowTitle(), QStringLiteral("TrellaneEMC Registration Console"));
+        QCOMPARE(frm->size(), QSize(762, 677));
+
+        QTabWidget* pages = frm->PageControl1();
+        QCOMPARE(pages->objectName(), QStringLiteral("PageControl1"));
+        const QStringList names{QStringLiteral("tabAccounts"), QStringLiteral("tabSubmitterIDs"),
+                                QStringLiteral("tabDealers"), QStringLiteral("tabRequests"),
+                                QStringLiteral("tabBilling")};
+        const QStringList captions{QStringLiteral("Accounts"), QStringLiteral("Submitter IDs"),
+                                   QStringLiteral("Dealers"), QStringLiteral("Requests"), QStringLiteral("Billing")};
+        QCOMPARE(pages->count(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(pages->widget(i)->objectName(), names.at(i));
+            QCOMPARE(pages->tabText(i), captions.at(i));
+        }
+        QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("tabAccounts"));
+
+        QCOMPARE(frm->Timer1()->interval(), 1800000);
+        QVERIFY(frm->Timer1()->isActive());
+
+        // The scratch areas live on the Requests tab and do not wrap.
+        QTextEdit* rich = frm->RichEdit1();
+        QPlainTextEdit* memo = frm->Memo2();
+        QCOMPARE(frm->control(QStringLiteral("RichEdit1")), rich);
+        QCOMPARE(frm->control(QStringLiteral("Memo2")), memo);
+        QVERIFY(pages->widget(3)->isAncestorOf(rich));
+        QVERIFY(pages->widget(3)->isAncestorOf(memo));
+        QCOMPARE(rich->lineWrapMode(), QTextEdit::NoWrap);
+        QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+        QVERIFY(frm->Label42());
+        QCOMPARE(frm->control(QStringLiteral("Label42")), frm->Label42());
+        QVERIFY(pages->widget(0)->isAncestorOf(frm->Label42()));
+        QVERIFY(frm->frmOutput());
+        QCOMPARE(frm->frmOutput(), frm->frmOutput());
+        QVERIFY(!frm->data().tblRegistration->isOpen()); // nothing opens before start-up
+    }
+
+    void startUpRunsInOrder()
+    {
+        auto frm = makeWindow();
+        frm->PageControl1()->setCurrentIndex(2);
+        QStringList seenAtDownload;
+        plat->beforeDownload = [&] {
+            seenAtDownload << QStringLiteral("%1|%2|%3")
+                                  .arg(frm->windowTitle(), frm->PageControl1()->currentWidget()->objectName())
+                                  .arg(frm->data().tblRegistration->isOpen());
+        };
+
+        frm->FormShow();
+
+        QCOMPARE(plat->events,
+                 QStringList({QStringLiteral("copy ") + TfrmMain::updaterFileName(),
+                              QStringLiteral("download /updates/updates.txt"),
+                              QStringLiteral("download /updates2/updates.txt"),
+                              QStringLiteral("download /updates3/updates3.txt")}));
+        const QString title = QStringLiteral("TrellaneEMC Registration Console Version 5.0.0.1");
+        // The title is set before the lookups; the tab and the databases after.
+        const QString atDownload = title + QStringLiteral("|tabDealers|0");
+        QCOMPARE(seenAtDownload, QStringList({atDownload, atDownload, atDownload}));
+
+        QCOMPARE(frm->windowTitle(), title);
+        QCOMPARE(frm->Label42()->text(), kThreeVersions);
+        QCOMPARE(frm->PageControl1()->currentWidget()->objectName(), QStringLiteral("tabAccounts"));
+        TDataModule& dm = frm->data();
+        for (Db::DataSet* t : {static_cast<Db::DataSet*>(dm.tblRegistration), static_cast<Db::DataSet*>(dm.tblDealer),
+                               static_cast<Db::DataSet*>(dm.tblSubmitters), static_cast<Db::DataSet*>(dm.tblRequests),
+                               static_cast<Db::DataSet*>(dm.tblMWPAT)})
+            QVERIFY(t->isOpen());
+        QCOMPARE(dm.tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(), 1);
+        QVERIFY(plat->messages.isEmpty());
+        QVERIFY(plat->errors.isEmpty());
+        QCOMPARE(terminated, 0);
+
+        // The updater was copied into the program directory.
+        QVERIFY(QFile::exists(programDir + TfrmMain::updaterFileName()));
+        QVERIFY(frm->runUpdateFile().isEmpty());
+        frm.reset();
+        QVERIFY(plat->started.isEmpty());
+    }
+
+    void shareVersionDecidesTheUpdate_data()
+    {
+        QTest::addColumn<QString>("ownFixture");
+        QTest::addColumn<QString>("shareFixture"); // empty: the share is unreachable
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("titleVersion");
+        QTest::addColumn<bool>("update");
+
+        QTest::newRow("equal") << kV5001 << kV5001 << QString() << "5.0.0.1" << false;
+        QTest::newRow("older on share") << kV5001 << kV5000 << "A newer version (5.0.0.0) is available."
+                                        << "5.0.0.1" << true;
+        QTest::newRow("newer on share") << kV5001 << kV5002 << "A newer version (5.0.0.2) is available."
+                                        << "5.0.0.1" << true;
+        QTest::newRow("share console without version") << kV5001 << kNoVersion << QString() << "5.0.0.1" << false;
+        QTest::newRow("own file without version") << kNoVersion << kV5001
+                                                  << "A newer version (5.0.0.1) is available." << "" << true;
+        QTest::newRow("share unreachable") << kV5001 << QString() << "Unable to find " << "5.0.0.1" << false;
+    }
+
+    void shareVersionDecidesTheUpdate()
+    {
+        QFETCH(QString, ownFixture);
+        QFETCH(QString, shareFixture);
+        QFETCH(QString, message);
+        QFETCH(QString, titleVersion);
+        QFETCH(bool, update);
+
+        placeConsole(ownFixture, programDir);
+        const QString shareConsole = QDir(shareDir()).filePath(TfrmMain::consoleFileName());
+        if (shareFixture.isEmpty()) {
+            QVERIFY(QDir(shareDir()).removeRecursively());
+            message += shareConsole;
+        } else {
+            placeConsole(shareFixture, shareDir());
+        }
+
+        auto frm = makeWindow();
+        frm->FormShow();
+
+        QCOMPARE(plat->messages, message.isEmpty() ? QStringList() : QStringList{message});
+        QVERIFY(plat->errors.isEmpty());
+        QCOMPARE(frm->windowTitle(), QStringLiteral("TrellaneEMC Registration Console Version ") + titleVersion);
+        // Start-up goes on whatever the share holds.
+        QCOMPARE(frm->Label42()->text(), kThreeVersions);
+        QVERIFY(frm->data().tblMWPAT->isOpen());
+        QCOMPARE(QFile::exists(programDir + TfrmMain::updaterFileName()), !shareFixture.isEmpty());
+
+        const QString updater = programDir + TfrmMain::updaterFileName();
+        QCOMPARE(frm->runUpdateFile(), update ? updater : QString());
+        QCOMPARE(frm->runUpdateDirectory(), update ? programDir : QString());
+        frm.reset();
+        QCOMPARE(plat->started, update ? QStringList{updater + QLatin1Char('|') + programDir} : QStringList());
+    }
+
+    void refusedUpdaterShowsThePlatformsReason()
+    {
+        placeConsole(kV5000, shareDir());
+        plat->startSucceeds = false;
+        auto frm = makeWindow();
+        frm->FormShow();
+        frm->FormDestroy();
+        QCOMPARE(plat->started.size(), 1);
+        QCOMPARE(plat->errors, QStringList{plat->startError});
+        frm.reset(); // the launch is not tried twice
+        QCOMPARE(plat->started.size(), 1);
+    }
+
+    void unreachableDatabaseShowsItsMessageThenEnds_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::newRow("customer database") << "customer";
+        QTest::newRow("practice database") << "practice";
+        QTest::newRow("customer tables missing") << "no tables";
+    }
+
+    void unreachableDatabaseShowsItsMessageThenEnds()
+    {
+        QFETCH(QString, which);
+        Db::ConnectionSettings missing;
+        missing.backend = TestDb::backend();
+        missing.sqliteFile = dir->filePath(QStringLiteral("no/such/folder/db.sqlite"));
+        missing.pgDatabase = QStringLiteral("t_no_such_database_%1").arg(QCoreApplication::applicationPid());
+        if (which == QLatin1String("customer"))
+            settings.customer = missing;
+        else if (which == QLatin1String("practice"))
+            settings.practice = missing;
+        else
+            settings.customer = TestDb::fresh(QStringLiteral("empty"));
+        // A different console on the share: the updater still starts at exit.
+        placeConsole(kV5002, shareDir());
+
+        auto frm = makeWindow();
+        frm->FormShow();
+
+        QCOMPARE(plat->errors.size(), 1);
+        QVERIFY(!plat->errors.first().trimmed().isEmpty());
+        QCOMPARE(terminated, 1);
+        QCOMPARE(errorsWhenTerminated, 1); // the message came first
+        // The steps before the databases ran.
+        QCOMPARE(frm->Label42()->text(), kThreeVersions);
+        QCOMPARE(plat->messages, QStringList{QStringLiteral("A newer version (5.0.0.2) is available.")});
+        frm.reset();
+        QCOMPARE(plat->started.size(), 1);
+    }
+
+    void updateServerFailureIsShownAndStartUpGoesOn_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("down") << "down";
+        QTest::newRow("never answers") << "slow";
+        QTest::newRow("answers 404") << "404";
+    }
+
+    void updateServerFailureIsShownAndStartUpGoesOn()
+    {
+        QFETCH(QString, server);
+        if (server == QLatin1String("down")) {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            plat->target = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
+        } else if (server == QLatin1String("slow")) {
+            http->hang = true;
+            Releases::SetDownloadTimeoutMs(1000);
+        } else {
+            http->bodies.clear();
+        }
+
+        auto frm = makeWindow();
+        frm->PageControl1()->setCurrentIndex(4);
+        const QString labelBefore = frm->Label42()->text();
+        QElapsedTimer clock;
+        clock.start();
+        frm->FormShow();
+        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+
+        QCOMPARE(plat->errors, QStringList{QStringLiteral("Error downloading URL: ") + Releases::UpdateServerURL()
+                                           + QStringLiteral("/updates/updates.txt")});
+        QCOMPARE(plat->downloads.size(), 1);
+        QCOMPARE(frm->Label42()->text(), labelBefore);
+        // The console stays usable: the tab is selected and the databases open.
+        QCOMPARE(frm->PageControl1()->currentWidget()->objectName(), QStringLiteral("tabAccounts"));
+        QVERIFY(frm->data().tblRegistration->isOpen());
+        QVERIFY(frm->data().tblMWPAT->isOpen());
+        QCOMPARE(terminated, 0);
+    }
+
+    void timerRefreshesTwoVersions()
+    {
+        auto frm = makeWindow();
+        frm->FormShow();
+        QCOMPARE(frm->Label42()->text(), kThreeVersions);
+        http->bodies[QStringLiteral("/updates/updates.txt")] = "FILE;TRELEDI.EXE;EDI;2;2;1;31;0;x\r\n";
+        http->requested.clear();
+        QStringList labelAtDownload;
+        plat->beforeDownload = [&] { labelAtDownload << frm->Label42()->text(); };
+
+        // As the timer fires it: through its signal.
+        QVERIFY(QMetaObject::invokeMethod(frm->Timer1(), "timeout"));
+
+        QCOMPARE(frm->Label42()->text(), QStringLiteral("Current EDI Versions: 2.2.1.31 and 2.3.0.47"));
+        QCOMPARE(labelAtDownload.value(0), QStringLiteral("Looking up current EDI version..."));
+        QCOMPARE(http->requested,
+                 QStringList({QStringLiteral("/updates/updates.txt"), QStringLiteral("/updates2/updates.txt")}));
+        QVERIFY(plat->errors.isEmpty());
+
+        // A failing tick goes to the error box; the timer keeps running.
+        http->bodies.clear();
+        QVERIFY(QMetaObject::invokeMethod(frm->Timer1(), "timeout"));
+        QCOMPARE(plat->errors, QStringList{QStringLiteral("Error downloading URL: ") + Releases::UpdateServerURL()
+                                           + QStringLiteral("/updates/updates.txt")});
+        QCOMPARE(frm->Label42()->text(), QStringLiteral("Looking up current EDI version..."));
+        QVERIFY(frm->Timer1()->isActive());
+        QCOMPARE(frm->Timer1()->interval(), 1800000);
+    }
+
+    void submitterListIsReReadOnItsTabOnly()
+    {
+        auto frm = makeWindow();
+        frm->FormShow();
+        Db::Table* subs = frm->data().tblSubmitters;
+        QVERIFY(subs->isEmpty());
+        addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Submitters"),
+               {{QStringLiteral("SerialNumber"), 1}, {QStringLiteral("SubmitterID"), QStringLiteral("S100")}});
+
+        frm->PageControl1()->setCurrentIndex(2); // Dealers: nothing is re-read
+        QVERIFY(subs->isEmpty());
+        frm->PageControl1()->setCurrentIndex(1);
+        QVERIFY(!subs->isEmpty());
+        QCOMPARE(subs->fieldByName(QStringLiteral("SubmitterID")).asString(), QStringLiteral("S100"));
+        QVERIFY(plat->errors.isEmpty());
+    }
+
+    void disableButtonsReachesEveryButtonOfTheWindow()
+    {
+        auto frm = makeWindow();
+        auto* del = qobject_cast<QPushButton*>(frm->control(QStringLiteral("Button3")));
+        QVERIFY(del);
+        QVERIFY(!del->isEnabled()); // the Requests tab's "Delete" starts disabled
+
+        // Buttons added later by any tab, and one of another window.
+        auto* later = new QPushButton(QStringLiteral("Later"), frm->PageControl1()->widget(4));
+        auto* deep = new QPushButton(QStringLiteral("Deep"), new QWidget(frm->PageControl1()->widget(1)));
+        auto* dialog = new QDialog(frm.get());
+        auto* dialogButton = new QPushButton(QStringLiteral("OK"), dialog);
+
+        const QList<QPushButton*> buttons = mainButtons(*frm);
+        QVERIFY(buttons.contains(later) && buttons.contains(deep) && buttons.contains(del));
+        QVERIFY(!buttons.contains(dialogButton));
+
+        frm->DisableButtons(false);
+        for (QPushButton* b : buttons)
+            QVERIFY2(!b->isEnabled(), qPrintable(b->objectName() + b->text()));
+        QVERIFY(dialogButton->isEnabled());
+
+        frm->DisableButtons(true);
+        for (QPushButton* b : buttons)
+            QVERIFY2(b->isEnabled(), qPrintable(b->objectName() + b->text()));
+    }
+
+    void errorBoxShowsTheMessageAndTheWindowGoesOn()
+    {
+        auto frm = makeWindow();
+        frm->FormShow();
+        QWidget* page = frm->PageControl1()->widget(4);
+        auto* failing = new QPushButton(QStringLiteral("Failing"), page);
+        auto* working = new QPushButton(QStringLiteral("Working"), page);
+        int worked = 0;
+        Trellane::onClick(failing, frm.get(), [&frm] {
+            frm->DisableButtons(false);
+            // A real engine failure, with the engine's own message.
+            frm->data().connTrellaneEMC->exec(QStringLiteral("SELECT * FROM NoSuchTable"));
+            frm->DisableButtons(true);
+        });
+        Trellane::onClick(working, frm.get(), [&] { ++worked; });
+
+        failing->click();
+        QCOMPARE(plat->errors.size(), 1);
+        QVERIFY(plat->errors.first().contains(QStringLiteral("NoSuchTable"), Qt::CaseInsensitive));
+        for (QPushButton* b : mainButtons(*frm))
+            QVERIFY2(b->isEnabled(), qPrintable(b->objectName() + b->text()));
+
+        working->click();
+        QCOMPARE(worked, 1);
+        QCOMPARE(plat->errors.size(), 1);
+
+        // Any error type reaches the same box.
+        Trellane::runCommand([] { throw Db::EngineError(QStringLiteral("The table is locked."), QStringLiteral("5")); });
+        QCOMPARE(plat->errors.last(), QStringLiteral("The table is locked."));
+    }
+
+    void showingTheWindowRunsStartUpOnce()
+    {
+        auto frm = makeWindow();
+        QSignalSpy finished(frm.get(), &TfrmMain::startUpFinished);
+        frm->show();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(frm->windowTitle(), QStringLiteral("TrellaneEMC Registration Console Version 5.0.0.1"));
+        QCOMPARE(plat->downloads.size(), 3);
+        frm->hide();
+        frm->show();
+        QTest::qWait(50);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(plat->downloads.size(), 3);
+    }
+};
+
+QTEST_MAIN(TestMainfrm)
+#include "test_mainfrm.moc"
