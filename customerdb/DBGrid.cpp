@@ -17,17 +17,14 @@ TDBGrid::TDBGrid(QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumWidth(14);
     horizontalHeader()->setHighlightSections(false);
-    // The rows on screen are the whole model, so the view's own scroll bar
-    // would never move. A bar of the grid's own shows where the window is
-    // instead: at the start, somewhere in the middle, or at the end of the
-    // data, and moves the cursor when used.
+    // The rows on screen are the whole model: the view never scrolls
+    // vertically, and its scroll bar shows where the window is instead (at
+    // the start, somewhere in the middle, or at the end of the data) and
+    // moves the cursor when used.
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_bar = new QScrollBar(Qt::Vertical, this);
-    m_bar->setObjectName(QStringLiteral("gridScrollBar"));
-    m_bar->setRange(0, 2);
-    m_bar->setPageStep(1);
-    connect(m_bar, &QScrollBar::actionTriggered, this, &TDBGrid::onScrollBarAction);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    verticalScrollBar()->setObjectName(QStringLiteral("gridScrollBar"));
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TDBGrid::onScrollBarAction);
 }
 
 void TDBGrid::setDataSet(Db::DataSet* ds)
@@ -92,8 +89,10 @@ void TDBGrid::selectCurrent()
 
 void TDBGrid::syncScrollBar()
 {
-    QScrollBar* bar = m_bar;
+    QScrollBar* bar = verticalScrollBar();
     const QSignalBlocker block(bar);
+    bar->setRange(0, 2);
+    bar->setPageStep(1);
     Db::DataSet* ds = dataSet();
     if (!ds || !ds->isOpen() || ds->isEmpty())
         bar->setValue(0);
@@ -119,7 +118,7 @@ void TDBGrid::onScrollBarAction(int action)
         case QAbstractSlider::SliderToMinimum: ds->first(); break;
         case QAbstractSlider::SliderToMaximum: ds->last(); break;
         case QAbstractSlider::SliderMove: {
-            const int pos = m_bar->sliderPosition();
+            const int pos = verticalScrollBar()->sliderPosition();
             if (pos == 0)
                 ds->first();
             else if (pos == 2)
@@ -203,26 +202,17 @@ void TDBGrid::mousePressEvent(QMouseEvent* e)
 void TDBGrid::updateGeometries()
 {
     QTableView::updateGeometries();
-    if (m_inGeometry)
-        return;
-    m_inGeometry = true;
-    // Room for the grid's own bar at the right of the rows.
-    const int w = m_bar->sizeHint().width();
-    const QRect vg = viewport()->geometry();
-    const int top = horizontalHeader()->isVisible() ? horizontalHeader()->height() : 0;
-    const int left = verticalHeader()->isVisible() ? verticalHeader()->width() : 0;
-    setViewportMargins(left, top, w, 0);
-    const QRect nv = viewport()->geometry();
-    m_bar->setGeometry(nv.right() + 1, vg.top() - top, w, nv.height() + top);
-    if (horizontalHeader()->isVisible())
-        horizontalHeader()->setGeometry(nv.left(), nv.top() - top, nv.width(), top);
-    m_bar->show();
-    m_inGeometry = false;
+    syncScrollBar();
 }
 
 void TDBGrid::scrollTo(const QModelIndex& index, ScrollHint hint)
 {
-    // Only sideways: the first window row stays at the top.
+    // Only sideways: the window's first row stays at the top.
     QTableView::scrollTo(index, hint);
-    verticalScrollBar()->setValue(0);
+    syncScrollBar();
+}
+
+void TDBGrid::scrollContentsBy(int dx, int)
+{
+    QTableView::scrollContentsBy(dx, 0);
 }

@@ -29,6 +29,8 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void updateGeometries() override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    int verticalOffset() const override { return 0; }
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     void selectCurrent();
@@ -37,7 +39,5 @@ private:
     int visibleRows() const;
 
     DataSetModel* m_model = nullptr;
-    class QScrollBar* m_bar;  // where the window is in the data, not a row offset
     bool m_readOnly = true;
-    bool m_inGeometry = false;
 };
