@@ -5,6 +5,8 @@
 #include "helpers/Platform.h"
 
 #include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QVariantMap>
 
 using Db::Table;
@@ -122,6 +124,18 @@ Summary load(Db::Connection& customer, Db::Connection& practice, bool reset)
         Table pat(&practice);
         Practice::setupMWPAT(pat);
         pat.open();
+        // The resellers' own charts, the guarantors of their accounts' cases.
+        for (int d = 0; d < int(std::size(kDealers)); ++d) {
+            add(pat, {{QStringLiteral("Chart Number"), QStringLiteral("DLR%1").arg(d + 1, 5, 10, QLatin1Char('0'))},
+                      {QStringLiteral("Last Name"), QString::fromLatin1(kDealers[d].name).left(20)},
+                      {QStringLiteral("First Name"), QString::fromLatin1(kDealers[d].first)},
+                      {QStringLiteral("City"), QString::fromLatin1(kDealers[d].city)},
+                      {QStringLiteral("State"), QString::fromLatin1(kDealers[d].state)},
+                      {QStringLiteral("Assigned Provider"), QString::fromLatin1(kDealers[d].provider)},
+                      {QStringLiteral("Patient Type"), QStringLiteral("Guarantor")},
+                      {QStringLiteral("Date Created"), today.addYears(-3)}});
+            ++s.patients;
+        }
         Table cas(&practice);
         cas.setTableName(QStringLiteral("MWCAS"));
         cas.open();
@@ -249,11 +263,19 @@ Summary load(Db::Connection& customer, Db::Connection& practice, bool reset)
         Table def(&practice);
         def.setTableName(QStringLiteral("MWDEF"));
         def.open();
+        // The practice's defaults for a new case, as its own setup stores
+        // them (with one row of another table, which the billing reader skips).
         const QList<QStringList> defaults = {
+            {QStringLiteral("MWCAS"), QStringLiteral("Case Number"), QStringLiteral("0")},
+            {QStringLiteral("MWCAS"), QStringLiteral("Chart Number"), QString()},
+            {QStringLiteral("MWCAS"), QStringLiteral("Guarantor"), QString()},
+            {QStringLiteral("MWCAS"), QStringLiteral("Billing Code"), QStringLiteral("E1")},
+            {QStringLiteral("MWCAS"), QStringLiteral("Assigned Provider"), QStringLiteral("1")},
+            {QStringLiteral("MWCAS"), QStringLiteral("Facility"), QStringLiteral("MAIN")},
             {QStringLiteral("MWCAS"), QStringLiteral("Referring Provider"), QStringLiteral("RP1")},
             {QStringLiteral("MWCAS"), QStringLiteral("Insurance Carrier 1"), QStringLiteral("SELF")},
             {QStringLiteral("MWCAS"), QStringLiteral("Print Patient Statement"), QStringLiteral("Y")},
-            {QStringLiteral("MWCAS"), QStringLiteral("Case Number"), QStringLiteral("0")},
+            {QStringLiteral("MWCAS"), QStringLiteral("Price Code"), QStringLiteral("A")},
             {QStringLiteral("MWPAT"), QStringLiteral("Patient Type"), QStringLiteral("Patient")},
         };
         for (const QStringList& d : defaults)
@@ -272,7 +294,12 @@ Summary load(Db::Connection& customer, Db::Connection& practice, bool reset)
                                      "HARBOR DERMATOLOGY", "VISTA PHYSICAL THERAPY"};
         for (int i = 0; i < types.size(); ++i) {
             const QString code = resellers[(i + 2) % resellers.size()];
-            add(req, {{QStringLiteral("SerialNumber"), types[i] == QLatin1String("REGISTRATION") ? QVariant(i == 3 ? 900 : 0) : QVariant(i + 1)},
+            // Registration requests without a number (0 or empty), with a
+            // free number and with one already in use; others name an account.
+            QVariant serial = i + 1;
+            if (types[i] == QLatin1String("REGISTRATION"))
+                serial = i == 3 ? QVariant(900) : i == 5 ? QVariant() : i == 7 ? QVariant(12) : QVariant(0);
+            add(req, {{QStringLiteral("SerialNumber"), serial},
                       {QStringLiteral("RequestType"), types[i]},
                       {QStringLiteral("RegisterName"), QString::fromLatin1(names[i])},
                       {QStringLiteral("ContactName"), QString::fromLatin1(kContacts[(i + 2) % 6])},
@@ -280,7 +307,9 @@ Summary load(Db::Connection& customer, Db::Connection& practice, bool reset)
                       {QStringLiteral("City"), QString::fromLatin1(kCities[(i + 3) % 8])},
                       {QStringLiteral("State"), QString::fromLatin1(kStates[(i + 3) % 8])},
                       {QStringLiteral("ZipCode"), QStringLiteral("%1").arg(60000 + 123 * i)},
-                      {QStringLiteral("Phone"), QStringLiteral("555%1").arg(5000000 + 97 * i)},
+                      // The web form sends phone numbers as typed.
+                      {QStringLiteral("Phone"), i % 2 ? QStringLiteral("(555)%1-%2").arg(500 + i).arg(1000 + 97 * i)
+                                                      : QStringLiteral("555%1").arg(5000000 + 97 * i)},
                       {QStringLiteral("Email"), QStringLiteral("newoffice%1@practice.example").arg(i)},
                       {QStringLiteral("CoreProduct"), QStringLiteral("MEDISOFT")},
                       {QStringLiteral("Medicare"), i % 2 == 0},
@@ -321,7 +350,7 @@ qint64 generate(Db::Connection& customer, qint64 n)
     QHash<QString, QString> words;
     for (const char* name : {"Registration", "SerialNumber", "ChartNumber", "RegisterName", "OtherName", "DealerCode",
                              "DataVersion", "EDIVERSION", "City", "State", "ZipCode", "Phone", "Fax", "ContactName",
-                             "ExpiresProf", "ExpiresERA", "Dealers", "Name", "VendorID", "Submitters", "SubmitterID",
+                             "ExpiresProf", "ExpiresERA", "HasHCFA", "HasERA", "Dealers", "Name", "VendorID", "Submitters", "SubmitterID",
                              "Clearinghouse"})
         words.insert(QString::fromLatin1(name), customer.quoteName(QString::fromLatin1(name)));
     // One random capital letter, drawn by the database.
@@ -333,18 +362,22 @@ qint64 generate(Db::Connection& customer, qint64 n)
         words.insert(QStringLiteral("phone"), QStringLiteral("printf('%010d', 5550000000 + i)"));
         words.insert(QStringLiteral("chart"), QStringLiteral("printf('G%07d', i)"));
         words.insert(QStringLiteral("zip"), QStringLiteral("printf('%05d', i % 100000)"));
-        words.insert(QStringLiteral("expires"), QStringLiteral("date('now', ((i % 400) - 100) || ' days')"));
+        words.insert(QStringLiteral("expires"), QStringLiteral("date(%1, ((i % 400) - 100) || ' days')").arg(customer.todayExpression()));
         words.insert(QStringLiteral("rows"), QStringLiteral("(WITH RECURSIVE n(i) AS (SELECT ? UNION ALL SELECT i + 1 "
                                                             "FROM n WHERE i < ?) SELECT i FROM n) g"));
         words.insert(QStringLiteral("t("), QStringLiteral("CAST(("));
+        words.insert(QStringLiteral("flag"), QStringLiteral("CAST("));
+        words.insert(QStringLiteral("/flag"), QStringLiteral(" AS INTEGER)"));
         words.insert(QStringLiteral(")t"), QStringLiteral(") AS TEXT)"));
     } else {
         words.insert(QStringLiteral("phone"), QStringLiteral("lpad((5550000000 + i)::text, 10, '0')"));
         words.insert(QStringLiteral("chart"), QStringLiteral("'G' || lpad(i::text, 7, '0')"));
         words.insert(QStringLiteral("zip"), QStringLiteral("lpad((i % 100000)::text, 5, '0')"));
-        words.insert(QStringLiteral("expires"), QStringLiteral("CURRENT_DATE + ((i % 400) - 100)::int"));
+        words.insert(QStringLiteral("expires"), QStringLiteral("%1 + ((i % 400) - 100)::int").arg(customer.todayExpression()));
         words.insert(QStringLiteral("rows"), QStringLiteral("generate_series(?::bigint, ?::bigint) AS g(i)"));
         words.insert(QStringLiteral("t("), QStringLiteral("(("));
+        words.insert(QStringLiteral("flag"), QString());
+        words.insert(QStringLiteral("/flag"), QString());
         words.insert(QStringLiteral(")t"), QStringLiteral(")::text)"));
     }
     auto sql = [&](QString text) {
@@ -353,17 +386,40 @@ qint64 generate(Db::Connection& customer, qint64 n)
         return text;
     };
 
+    // Filling a large table through its indexes costs far more than building
+    // them afterwards: drop the account indexes for a big batch (inside the
+    // transaction, so a failure brings them back) and let createSchema()
+    // build them again from the sorted data.
+    const bool rebuildIndexes = n >= 10000;
     customer.beginTransaction();
     try {
+        if (rebuildIndexes) {
+            const QString list = sqlite
+                ? QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'Registration' "
+                                 "AND (name LIKE 'ix!_%' ESCAPE '!' OR name LIKE 'uq!_%' ESCAPE '!')")
+                : QStringLiteral("SELECT indexname FROM pg_indexes WHERE schemaname = current_schema() "
+                                 "AND tablename = 'registration' "
+                                 "AND (indexname LIKE 'ix!_%' ESCAPE '!' OR indexname LIKE 'uq!_%' ESCAPE '!')");
+            QSqlQuery q(customer.database());
+            if (!q.exec(list))
+                throw Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
+            QStringList names;
+            while (q.next())
+                names << q.value(0).toString();
+            q.finish();
+            for (const QString& ix : names)
+                customer.exec(QStringLiteral("DROP INDEX %1").arg(customer.quoteName(ix)));
+        }
         const qint64 base =
             customer.scalar(sql(QStringLiteral("SELECT COALESCE(MAX({SerialNumber}), 0) FROM {Registration}"))).toLongLong();
         customer.exec(sql(QStringLiteral(
                           "INSERT INTO {Registration} ({SerialNumber}, {ChartNumber}, {RegisterName}, {OtherName}, "
                           "{DealerCode}, {DataVersion}, {EDIVERSION}, {City}, {State}, {ZipCode}, {Phone}, {Fax}, "
-                          "{ContactName}, {ExpiresProf}, {ExpiresERA}) "
+                          "{ContactName}, {ExpiresProf}, {ExpiresERA}, {HasHCFA}, {HasERA}) "
                           "SELECT i, {chart}, {word} || ' MEDICAL', {word} || ' CLINIC', 'D' || {t(}i % 20{)t}, "
                           "{t(}17 + i % 12{)t}, '4.' || {t(}i % 30{)t}, 'CITY ' || {t(}i % 500{)t}, 'ST', {zip}, "
-                          "{phone}, {phone}, 'GENERATED CONTACT', {expires}, {expires} FROM {rows}")),
+                          "{phone}, {phone}, 'GENERATED CONTACT', {expires}, {expires}, {flag}(i % 8 <> 0){/flag}, "
+                          "{flag}(i % 3 = 0){/flag} FROM {rows}")),
                       {base + 1, base + n});
 
         // Resellers for the generated accounts, and submitter IDs for every tenth.
@@ -381,6 +437,11 @@ qint64 generate(Db::Connection& customer, qint64 n)
     } catch (...) {
         customer.rollback();
         throw;
+    }
+    if (rebuildIndexes) {
+        customer.createSchema();
+        if (!sqlite)
+            customer.exec(sql(QStringLiteral("ANALYZE {Registration}")));
     }
     return customer.scalar(sql(QStringLiteral("SELECT COUNT(*) FROM {Registration}"))).toLongLong();
 }

@@ -228,6 +228,8 @@ void setupMWTRN(Table& t, Table& mwcas)
 void setupMWDEF(Table& t)
 {
     t.setTableName(QStringLiteral("MWDEF"));
+    // No index: the rows come in the order they were stored.
+    t.setIndexFieldNames(QString());
     t.setFilter({{QStringLiteral("Table"), QStringLiteral("MWCAS")}});
 }
 

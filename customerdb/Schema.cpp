@@ -85,8 +85,6 @@ TableDef submitters()
     t.indexes = {
         index("SERIALSUBMITTERCH", {QStringLiteral("SerialNumber"), QStringLiteral("SubmitterID"),
                                     QStringLiteral("Clearinghouse")}),
-        // Looking an account up by a submitter ID.
-        index("SUBMITTERID", {QStringLiteral("SubmitterID")}),
     };
     return t;
 }

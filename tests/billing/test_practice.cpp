@@ -134,8 +134,18 @@ private slots:
         conn->exec(QStringLiteral("INSERT INTO %1 (%2, %3) VALUES ('MWPAT', 'Sex')")
                        .arg(conn->quoteName(QStringLiteral("MWDEF")), conn->quoteName(QStringLiteral("Table")),
                             conn->quoteName(QStringLiteral("Field"))));
+        def.append();
+        def.fieldByName(QStringLiteral("Field")).setValue(QStringLiteral("Billing Code"));
+        def.post();
         def.refresh();
-        QCOMPARE(def.recordCount(), 1);
+        QCOMPARE(def.recordCount(), 2);
+        // Defaults come in the order they were stored, not sorted.
+        def.first();
+        QCOMPARE(def.fieldByName(QStringLiteral("Field")).asString(), QStringLiteral("Referring Provider"));
+        def.next();
+        QCOMPARE(def.fieldByName(QStringLiteral("Field")).asString(), QStringLiteral("Billing Code"));
+        // A default naming a column the case table lacks fails when applied.
+        QVERIFY_THROWS_EXCEPTION(EngineError, cas.fieldByName(QStringLiteral("No Such Column")));
 
         // Disconnecting closes every practice table.
         conn->disconnect();

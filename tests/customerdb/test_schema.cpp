@@ -8,6 +8,7 @@
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QSqlRecord>
 #include <QtTest>
 
 using namespace Db;
@@ -181,6 +182,45 @@ private slots:
         QCOMPARE(dealer.fieldByName(QStringLiteral("VendorID")).asString(), QStringLiteral("V1"));
     }
 
+    void calculatedReleaseName()
+    {
+        Table reg(conn.get());
+        CustomerDb::setupRegistration(reg);
+        reg.open();
+        addAccount(reg, 1, QStringLiteral("ACME"), {});
+        Table subs(conn.get());
+        CustomerDb::setupSubmitters(subs, reg);
+        subs.open();
+        QCOMPARE(subs.indexFields().value(0), QStringLiteral("SerialNumber"));
+        const QList<QPair<const char*, const char*>> cases = {
+            {"22", "11 SP3 or SP4"}, {" 24", "14"}, {"", "?"}, {"abc", "?"}, {"16", "?"}, {"29", "?"}};
+        int n = 0;
+        for (const auto& c : cases) {
+            subs.append();
+            subs.fieldByName(QStringLiteral("SubmitterID")).setValue(QStringLiteral("S%1").arg(++n));
+            subs.fieldByName(QStringLiteral("DataVersion")).setValue(QString::fromLatin1(c.first));
+            subs.post();
+        }
+        // Every fetch computes the name again; it is never stored.
+        subs.refresh();
+        n = 0;
+        for (subs.first(); !subs.eof(); subs.next()) {
+            const auto& c = cases.at(n++);
+            QCOMPARE(subs.fieldByName(QStringLiteral("MedisoftVersion")).asString(), QString::fromLatin1(c.second));
+        }
+        QCOMPARE(n, int(cases.size()));
+        QVERIFY(!conn->database().record(TestDb::isPostgres() ? QStringLiteral("submitters") : QStringLiteral("Submitters"))
+                     .contains(QStringLiteral("MedisoftVersion")));
+
+        Table dealers(conn.get()), requests(conn.get());
+        CustomerDb::setupDealers(dealers);
+        CustomerDb::setupRequests(requests);
+        dealers.open();
+        requests.open();
+        QCOMPARE(dealers.indexFields(), QStringList{QStringLiteral("DealerCode")});
+        QCOMPARE(requests.indexName(), QStringLiteral("REGISTERNAME"));
+    }
+
     void releaseNames()
     {
         QCOMPARE(DataVersionName(QStringLiteral("17")), QStringLiteral("8"));
@@ -219,6 +259,22 @@ private slots:
         reg.open();
         reg.last();
         QCOMPARE(reg.fieldByName(QStringLiteral("SerialNumber")).asInteger(), first.accounts + 1000);
+        reg.close();
+
+        // A large batch rebuilds the account indexes afterwards: orders and
+        // the unique account number work as before.
+        const qint64 total = first.accounts + 1000 + 10000;
+        QCOMPARE(DemoData::generate(*conn, 10000), total);
+        reg.open();
+        reg.last();
+        QCOMPARE(reg.fieldByName(QStringLiteral("SerialNumber")).asInteger(), int(total));
+        reg.setIndexFieldNames(QStringLiteral("ChartNumber"));
+        QVERIFY(reg.findKey({QStringLiteral("G%1").arg(total, 7, 10, QLatin1Char('0'))}));
+        QCOMPARE(reg.fieldByName(QStringLiteral("SerialNumber")).asInteger(), int(total));
+        reg.append();
+        reg.fieldByName(QStringLiteral("SerialNumber")).setValue(int(total));
+        QVERIFY_THROWS_EXCEPTION(EngineError, reg.post());
+        reg.cancel();
         practice.disconnect();
     }
 };
