@@ -3,7 +3,7 @@
 #include "ui_AccountsTab.h"
 
 #include "accounts/EntryRules.h"
-#include "accounts/PhoneEdit.h"
+#include "helpers/PhoneEdit.h"
 #include "customerdb/DataVersionName.h"
 #include "helpers/Command.h"
 #include "helpers/Platform.h"
@@ -45,6 +45,14 @@ bool flag(Db::DataSet* ds, const char* field)
 void write(Db::DataSet* ds, const char* field, const QVariant& value)
 {
     ds->fieldByName(QLatin1String(field)).setValue(value);
+}
+
+// Shows a value in an entry; an entry that already shows it is left alone
+// (setting a line edit re-lays out and repaints it, on every seek).
+void showText(QLineEdit* edit, const QString& value)
+{
+    if (edit->text() != value)
+        edit->setText(value);
 }
 
 void paintPicker(QDateEdit* picker, ExpiryShade shade)
@@ -130,8 +138,9 @@ void TAccountsTab::LoadAccount()
 {
     Db::Table* reg = m_console.data().tblRegistration;
     if (reg->isOpen()) {
-        ui->Memo1->clear();
-        ui->Memo1->setPlainText(Accounts::trimControls(text(reg, "NOTES")));
+        const QString notes = Accounts::trimControls(text(reg, "NOTES"));
+        if (ui->Memo1->toPlainText() != notes)
+            ui->Memo1->setPlainText(notes);
 
         const QString dataVersion = text(reg, "DataVersion");
         ui->Label40->setText(QStringLiteral("Medisoft ")
@@ -140,23 +149,26 @@ void TAccountsTab::LoadAccount()
         ui->Label41->setText(ediVersion.isEmpty() ? QStringLiteral("EDI Version Unknown")
                                                   : QStringLiteral("EDI Version ") + ediVersion);
 
-        ui->edtRegisterName->setText(text(reg, "RegisterName"));
-        ui->edtOtherName->setText(text(reg, "OtherName"));
-        ui->edtStreet1->setText(text(reg, "Street1"));
-        ui->edtStreet2->setText(text(reg, "Street2"));
-        ui->edtCity->setText(text(reg, "City"));
-        ui->edtState->setText(text(reg, "State"));
-        ui->edtZipCode->setText(text(reg, "ZipCode"));
-        ui->edtChartNumber->setText(text(reg, "ChartNumber"));
+        showText(ui->edtRegisterName, text(reg, "RegisterName"));
+        showText(ui->edtOtherName, text(reg, "OtherName"));
+        showText(ui->edtStreet1, text(reg, "Street1"));
+        showText(ui->edtStreet2, text(reg, "Street2"));
+        showText(ui->edtCity, text(reg, "City"));
+        showText(ui->edtState, text(reg, "State"));
+        showText(ui->edtZipCode, text(reg, "ZipCode"));
+        showText(ui->edtChartNumber, text(reg, "ChartNumber"));
 
-        ui->edtFax->setText(Accounts::phoneDisplay(text(reg, "Fax")));
-        ui->edtPhone->setText(Accounts::phoneDisplay(text(reg, "Phone")));
+        for (auto [box, field] : {std::pair{ui->edtFax, "Fax"}, std::pair{ui->edtPhone, "Phone"}}) {
+            const QString shown = TPhoneEdit::displayForm(text(reg, field));
+            if (box->text() != shown)
+                box->setText(shown);
+        }
 
-        ui->edtVendorID->setText(text(reg, "VendorID"));
-        ui->edtDealer->setText(text(reg, "DealerCode"));
-        ui->edtEmail->setText(text(reg, "Email"));
-        ui->edtSpecialty->setText(text(reg, "Specialty"));
-        ui->edtContact->setText(text(reg, "ContactName"));
+        showText(ui->edtVendorID, text(reg, "VendorID"));
+        showText(ui->edtDealer, text(reg, "DealerCode"));
+        showText(ui->edtEmail, text(reg, "Email"));
+        showText(ui->edtSpecialty, text(reg, "Specialty"));
+        showText(ui->edtContact, text(reg, "ContactName"));
         ui->cbAgreement->setChecked(flag(reg, "Agreement"));
         ui->cbMonthly->setChecked(flag(reg, "IsMonthly"));
         ui->cbProfessional->setChecked(flag(reg, "HasHCFA"));
@@ -164,7 +176,7 @@ void TAccountsTab::LoadAccount()
         ui->cbERA->setChecked(flag(reg, "HasERA"));
         ui->cbSorvanta->setChecked(flag(reg, "HasMX"));
         ui->cbNSF->setChecked(flag(reg, "HasNSF"));
-        ui->edtAuth->setText(text(reg, "Authorization"));
+        showText(ui->edtAuth, text(reg, "Authorization"));
 
         // The pickers only show dates; a failure here leaves the rest as shown.
         try {
@@ -180,7 +192,7 @@ void TAccountsTab::LoadAccount()
         const int item = core.isEmpty() ? -1 : ui->cbCoreProduct->findText(core, Qt::MatchFixedString);
         ui->cbCoreProduct->setCurrentIndex(item);
         m_unlistedCoreProduct = item < 0 ? core : QString();
-        ui->edtPromotion->setText(text(reg, "Promotion"));
+        showText(ui->edtPromotion, text(reg, "Promotion"));
     }
     followResellerOnAddCharges();
 }
@@ -188,7 +200,9 @@ void TAccountsTab::LoadAccount()
 void TAccountsTab::showDate(QDateEdit* picker, const QString& dateField)
 {
     const QDate d = m_console.data().tblRegistration->fieldByName(dateField).asDate();
-    picker->setDate(d.isValid() ? d : Trellane::platform().today());
+    const QDate shown = d.isValid() ? d : Trellane::platform().today();
+    if (picker->date() != shown)
+        picker->setDate(shown);
 }
 
 void TAccountsTab::showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField)
@@ -196,7 +210,8 @@ void TAccountsTab::showExpiry(QDateEdit* picker, const QString& dateField, const
     Db::Table* reg = m_console.data().tblRegistration;
     const QDate today = Trellane::platform().today();
     const QDate d = reg->fieldByName(dateField).asDate();
-    picker->setDate(d.isValid() ? d : today);
+    if (picker->date() != (d.isValid() ? d : today))
+        picker->setDate(d.isValid() ? d : today);
     paintPicker(picker, Accounts::expiryShade(d, reg->fieldByName(flagField).asBoolean(), today));
 }
 
@@ -283,7 +298,9 @@ void TAccountsTab::btnSavSNClick()
     }
 
     Db::Table* reg = dm.tblRegistration;
-    if (m_addingAccount) {
+    // With no account on file there is nothing to edit: the panel becomes a
+    // new account with a number rather than a record without one.
+    if (m_addingAccount || reg->isEmpty()) {
         dm.qryLastSerial->close();
         dm.qryLastSerial->open();
         const int last = dm.qryLastSerial->fieldByName(QStringLiteral("LastSerial")).asInteger();
@@ -429,6 +446,11 @@ void TAccountsTab::Button13Click()
             QStringLiteral("Are you sure you want to blank the registration and birth dates for this account?")))
         return;
     Db::Table* reg = m_console.data().tblRegistration;
+    // No account: nothing to blank (editing an empty table would add one).
+    if (reg->isEmpty()) {
+        LoadAccount();
+        return;
+    }
     reg->edit();
     for (const char* f : {"ExpiresProf", "ExpiresInst", "ExpiresERA", "ExpiresSV", "ExpiresNSF", "BirthDate"})
         reg->fieldByName(QLatin1String(f)).setNull();

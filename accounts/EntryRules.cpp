@@ -58,13 +58,6 @@ std::optional<int> wholeNumber(const QString& text)
     return int(value);
 }
 
-QString phoneDisplay(const QString& stored)
-{
-    if (stored.size() != 10)
-        return stored;
-    return QLatin1Char('(') + stored.left(3) + QLatin1Char(')') + stored.mid(3, 3) + QLatin1Char('-') + stored.mid(6, 4);
-}
-
 ExpiryShade expiryShade(const QDate& stored, bool subscribed, const QDate& today)
 {
     if (!stored.isValid())

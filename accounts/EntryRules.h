@@ -32,9 +32,6 @@ bool isUpperCase(const QLineEdit* edit);
 // after the digits, within 32 bits. Empty when the text is not one.
 std::optional<int> wholeNumber(const QString& text);
 
-// A stored phone or fax value as the panel shows it: ten characters become
-// "(" + 3 + ")" + 3 + "-" + 4; any other value is shown as stored.
-QString phoneDisplay(const QString& stored);
 
 // Background of a module's expiry picker.
 enum class ExpiryShade { NoDate, Warning, Normal };

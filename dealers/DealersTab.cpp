@@ -1,6 +1,7 @@
 #include "dealers/DealersTab.h"
 
-#include "accounts/EntryRules.h"
+#include "customerdb/Engine.h"
+#include "helpers/PhoneEdit.h"
 #include "helpers/Command.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
@@ -11,49 +12,40 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QValidator>
+
+#include <iterator>
 
 namespace {
 
-// The panel's boxes and their fields, in the order Save writes them.
-struct Box {
-    QLineEdit* Ui::DealersTab::*edit;
-    const char* field;
-    bool phone;
-};
-
-const Box kSaved[] = {
-    {&Ui::DealersTab::edtDealerCode, "DealerCode", false},
-    {&Ui::DealersTab::edtDealerFirst, "FirstName", false},
-    {&Ui::DealersTab::edtDealerLast, "LastName", false},
-    {&Ui::DealersTab::edtDealerName, "Name", false},
-    {&Ui::DealersTab::edtDealerStr1, "Street1", false},
-    {&Ui::DealersTab::edtDealerStr2, "Street2", false},
-    {&Ui::DealersTab::edtDealerCty, "City", false},
-    {&Ui::DealersTab::edtDealerState, "State", false},
-    {&Ui::DealersTab::edtDealerZip, "ZipCode", false},
-    {nullptr, "OfficePhone", true},
-    {nullptr, "HomePhone", true},
-    {nullptr, "CellPhone", true},
-    {nullptr, "Fax", true},
-    {&Ui::DealersTab::edtDealerEmail, "Email", false},
-    {&Ui::DealersTab::edtVendorID2, "VendorID", false},
-    {&Ui::DealersTab::edtDealerChart, "ChartNumber", false},
-    {&Ui::DealersTab::edtDealerWebsite, "WebAddress", false},
-};
-
-// The notice's dates: two-digit month and day and four-digit year, joined by
-// the regional date separator.
-QString noticeDate(const QDate& d)
-{
-    const QString shortFormat = QLocale::system().dateFormat(QLocale::ShortFormat);
-    QChar sep = QLatin1Char('/');
-    for (QChar c : shortFormat) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('.') || c == QLatin1Char('-')) {
-            sep = c;
-            break;
-        }
+// Turns typed letters into capitals.
+class UpperCase : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        input = input.toUpper();
+        return Acceptable;
     }
-    return d.toString(QStringLiteral("MM%1dd%1yyyy").arg(sep));
+};
+
+// Runs a step when the scope ends, however it ends.
+template <typename F>
+struct Finally {
+    F f;
+    ~Finally() { f(); }
+};
+template <typename F>
+Finally(F) -> Finally<F>;
+
+// Key field of each item of the order list.
+const char* const kOrders[] = {"DealerCode", "Name", "LastName", "VendorID"};
+
+const QString kHeading = QStringLiteral("Here is a list of upcoming registrations I show for your company.");
+
+QString field(Db::DataSet& ds, const char* name)
+{
+    return ds.fieldByName(QString::fromLatin1(name)).asString();
 }
 
 } // namespace
@@ -65,22 +57,25 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
 {
     ui->setupUi(this);
     ui->cbDealer->setCurrentIndex(-1);
-    Accounts::setUpperCase(ui->edtDealerSrch, true);
-    Accounts::setUpperCase(ui->edtDealerChart, true);
-    Accounts::setUpperCase(ui->edtDealerProv, true);
+    for (QLineEdit* e : {ui->edtDealerSrch, ui->edtDealerChart, ui->edtDealerProv})
+        e->setValidator(new UpperCase(e));
     ui->edtDealerCode->setReadOnly(true);
 
     TDataModule& data = m_console.data();
     ui->DBGrid4->setDataSet(data.tblDealer);
-    connect(data.tblDealer, &Db::DataSet::afterScroll, this, [this] { Trellane::runCommand([this] { LoadDealer(); }); });
+    ui->DBGrid4->setReadOnlyGrid(true);
+    connect(data.tblDealer, &Db::DataSet::afterScroll, this,
+            [this] { Trellane::runCommand([this] { tblDealerAfterScroll(); }); });
 
     Trellane::onClick(ui->btnNewDealer, this, [this] { btnNewDealerClick(); });
     Trellane::onClick(ui->btnSavDealer, this, [this] { btnSavDealerClick(); });
     Trellane::onClick(ui->btnCancelDealer, this, [this] { btnCancelDealerClick(); });
     Trellane::onClick(ui->btnDelDealer, this, [this] { btnDelDealerClick(); });
     Trellane::onClick(ui->Button10, this, [this] { Button10Click(); });
-    Trellane::onCommand(ui->cbDealer, qOverload<int>(&QComboBox::activated), this, [this](int) { cbDealerChange(); });
-    Trellane::onCommand(ui->edtDealerSrch, &QLineEdit::textChanged, this, [this](const QString&) { edtDealerSrchChange(); });
+    // "Add Charges" (Button12) belongs to the dealer billing run.
+    Trellane::onCommand(ui->cbDealer, &QComboBox::activated, this, [this](int) { cbDealerChange(); });
+    Trellane::onCommand(ui->edtDealerSrch, &QLineEdit::textChanged, this,
+                        [this](const QString&) { edtDealerSrchChange(); });
 }
 
 TDealersTab::~TDealersTab() = default;
@@ -89,9 +84,9 @@ void TDealersTab::LoadDealer()
 {
     m_console.DisableButtons(false);
     Db::Table& t = *m_console.data().tblDealer;
-    auto text = [&t](const char* field) {
-        return t.isOpen() ? t.fieldByName(QString::fromLatin1(field)).asString() : QString();
-    };
+    // A pending new record is current too (with empty fields).
+    const bool hasRecord = t.isOpen() && (t.state() == Db::DataSetState::Insert || !t.isEmpty());
+    auto text = [&](const char* name) { return hasRecord ? field(t, name) : QString(); };
     ui->edtDealerCode->setText(text("DealerCode"));
     ui->edtDealerFirst->setText(text("FirstName"));
     ui->edtDealerLast->setText(text("LastName"));
@@ -102,10 +97,10 @@ void TDealersTab::LoadDealer()
     ui->edtDealerState->setText(text("State"));
     ui->edtDealerZip->setText(text("ZipCode"));
     ui->edtDealerWebsite->setText(text("WebAddress"));
-    ui->edtDealerOffice->setText(Accounts::phoneDisplay(text("OfficePhone")));
-    ui->edtDealerHome->setText(Accounts::phoneDisplay(text("HomePhone")));
-    ui->edtDealerCell->setText(Accounts::phoneDisplay(text("CellPhone")));
-    ui->edtDealerFax->setText(Accounts::phoneDisplay(text("Fax")));
+    ui->edtDealerOffice->setText(text("OfficePhone"));
+    ui->edtDealerHome->setText(text("HomePhone"));
+    ui->edtDealerCell->setText(text("CellPhone"));
+    ui->edtDealerFax->setText(text("Fax"));
     ui->edtDealerEmail->setText(text("Email"));
     ui->edtVendorID2->setText(text("VendorID"));
     ui->edtDealerChart->setText(text("ChartNumber"));
@@ -116,82 +111,93 @@ void TDealersTab::LoadDealer()
 void TDealersTab::btnNewDealerClick()
 {
     m_console.DisableButtons(false);
-    m_console.data().tblDealer->append();
+    m_console.data().tblDealer->append();  // the empty record empties the panel
     ui->edtDealerCode->setReadOnly(false);
     m_console.DisableButtons(true);
-}
-
-void TDealersTab::writeBoxes()
-{
-    Db::Table& t = *m_console.data().tblDealer;
-    for (const Box& b : kSaved) {
-        QString value;
-        if (b.phone) {
-            const QString field = QString::fromLatin1(b.field);
-            Accounts::PhoneEdit* box = field == QLatin1String("OfficePhone") ? ui->edtDealerOffice
-                : field == QLatin1String("HomePhone")                        ? ui->edtDealerHome
-                : field == QLatin1String("CellPhone")                        ? ui->edtDealerCell
-                                                                              : ui->edtDealerFax;
-            value = Trellane::KeepAlphaNumeric(box->text(), false);
-        } else {
-            value = ((*ui).*(b.edit))->text();
-        }
-        t.fieldByName(QString::fromLatin1(b.field)).setValue(value);
-    }
 }
 
 void TDealersTab::btnSavDealerClick()
 {
     TDataModule& data = m_console.data();
     Db::Table& t = *data.tblDealer;
-    Db::Query& vendor = *data.qryVendorID;
+    Db::Query& vendors = *data.qryVendorID;
     ui->edtDealerCode->setReadOnly(true);
 
-    // Another dealer holding the vendor ID refuses the save. An empty vendor
-    // ID never conflicts: many dealers have none.
-    const QString vid = ui->edtVendorID2->text();
-    if (!vid.trimmed().isEmpty()) {
-        vendor.close();
-        vendor.setParam(QStringLiteral("vid"), vid);
-        vendor.open();
-        if (vendor.recordCount() > 0
-            && vendor.fieldByName(QStringLiteral("DealerCode")).asString() != ui->edtDealerCode->text()) {
-            vendor.next();
-            const QString holder = vendor.fieldByName(QStringLiteral("DealerCode")).asString();
-            vendor.close();
+    // No two dealers may hold one vendor ID. The query's first row passing
+    // as the dealer being saved is enough; otherwise the message names the
+    // query's second row when there is one. An empty vendor ID never
+    // conflicts: any number of dealers may have none.
+    const QString vendorId = ui->edtVendorID2->text();
+    if (!vendorId.trimmed().isEmpty()) {
+        vendors.close();
+        vendors.setParam(QStringLiteral("vid"), vendorId);
+        vendors.open();
+        if (vendors.recordCount() > 0 && field(vendors, "DealerCode") != ui->edtDealerCode->text()) {
+            vendors.next();
+            const QString holder = field(vendors, "DealerCode");
+            vendors.close();
             Trellane::platform().showMessage(QStringLiteral("The VendorID is already being used in ") + holder);
             return;
         }
     }
 
-    const bool adding = t.state() == Db::DataSetState::Insert;
-    if (t.state() == Db::DataSetState::Browse)
+    // What the boxes hold now, in the order the fields are written.
+    auto phone = [](const TPhoneEdit* e) { return Trellane::KeepAlphaNumeric(e->text(), false); };
+    const QList<QPair<const char*, QString>> values = {
+        {"DealerCode", ui->edtDealerCode->text()},   {"FirstName", ui->edtDealerFirst->text()},
+        {"LastName", ui->edtDealerLast->text()},     {"Name", ui->edtDealerName->text()},
+        {"Street1", ui->edtDealerStr1->text()},      {"Street2", ui->edtDealerStr2->text()},
+        {"City", ui->edtDealerCty->text()},          {"State", ui->edtDealerState->text()},
+        {"ZipCode", ui->edtDealerZip->text()},       {"OfficePhone", phone(ui->edtDealerOffice)},
+        {"HomePhone", phone(ui->edtDealerHome)},     {"CellPhone", phone(ui->edtDealerCell)},
+        {"Fax", phone(ui->edtDealerFax)},            {"Email", ui->edtDealerEmail->text()},
+        {"VendorID", ui->edtVendorID2->text()},      {"ChartNumber", ui->edtDealerChart->text()},
+        {"WebAddress", ui->edtDealerWebsite->text()},
+    };
+    // The panel as typed, to put back if the database refuses the dealer.
+    QList<QPair<QLineEdit*, QString>> typed;
+    for (QLineEdit* e : ui->pnlDealer->findChildren<QLineEdit*>()) {
+        const auto* p = qobject_cast<TPhoneEdit*>(e);
+        typed.append({e, p ? p->text() : e->text()});
+    }
+
+    auto putBackTyped = [&typed] {
+        for (const auto& [e, text] : typed) {
+            if (auto* p = qobject_cast<TPhoneEdit*>(e))
+                p->setText(text);
+            else
+                e->setText(text);
+        }
+    };
+
+    Finally done{[&] {
+        m_console.DisableButtons(true);
+        vendors.close();
+    }};
+    const bool adding = t.state() == Db::DataSetState::Insert || t.isEmpty();
+    if (t.state() == Db::DataSetState::Browse) {
         t.edit();
+        if (adding)
+            putBackTyped();  // on an empty table Edit starts a new, empty record
+    }
     m_console.DisableButtons(false);
     try {
-        writeBoxes();
+        for (const auto& [name, value] : values)
+            t.fieldByName(QString::fromLatin1(name)).setValue(value);
         t.post();
     } catch (const Db::EngineError&) {
-        // The typed entries stay in the boxes. A new dealer stays a pending,
-        // still empty new record, so that a later search discards it cleanly
-        // and the next Save appends it again; an existing dealer keeps its
-        // stored values.
-        QList<QString> typed;
-        const QList<QLineEdit*> boxes = ui->pnlDealer->findChildren<QLineEdit*>();
-        for (QLineEdit* e : boxes)
-            typed << e->text();
+        // Nothing typed is lost and no stored dealer takes the entries: an
+        // existing dealer keeps its stored values and the boxes their text;
+        // a new dealer stays a pending (still blank) new record, which the
+        // next Save stores and a search discards, with its Code editable.
         t.cancel();
-        if (adding)
+        if (adding) {
             t.append();
-        for (int i = 0; i < boxes.size(); ++i)
-            boxes[i]->setText(typed[i]);
-        if (adding)
+            putBackTyped();
             ui->edtDealerCode->setReadOnly(false);
-        vendor.close();
+        }
         throw;  // the error box shows the engine's message
     }
-    m_console.DisableButtons(true);
-    vendor.close();
 }
 
 void TDealersTab::btnCancelDealerClick()
@@ -204,19 +210,18 @@ void TDealersTab::btnCancelDealerClick()
 void TDealersTab::btnDelDealerClick()
 {
     m_console.DisableButtons(false);
+    Finally done{[this] { m_console.DisableButtons(true); }};
     if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this record?")))
-        m_console.data().tblDealer->del();
-    m_console.DisableButtons(true);
+        m_console.data().tblDealer->del();  // a pending new record is discarded instead
 }
 
 void TDealersTab::cbDealerChange()
 {
-    static const char* const orders[] = {"DealerCode", "Name", "LastName", "VendorID"};
-    const int i = ui->cbDealer->currentIndex();
+    const int item = ui->cbDealer->currentIndex();
     Db::Table& t = *m_console.data().tblDealer;
-    if (i >= 0 && i < 4) {
+    if (item >= 0 && item < int(std::size(kOrders)) && t.isOpen()) {
         t.checkBrowseMode();
-        t.setIndexFieldNames(QString::fromLatin1(orders[i]));
+        t.setIndexFieldNames(QString::fromLatin1(kOrders[item]));
         t.findNearest({ui->edtDealerSrch->text()});
     }
     ui->edtDealerSrch->setFocus();
@@ -225,9 +230,22 @@ void TDealersTab::cbDealerChange()
 void TDealersTab::edtDealerSrchChange()
 {
     Db::Table& t = *m_console.data().tblDealer;
-    if (!t.isOpen())
-        return;
-    t.findNearest({ui->edtDealerSrch->text()});
+    if (t.isOpen())
+        t.findNearest({ui->edtDealerSrch->text()});
+}
+
+QString TDealersTab::noticeDate(const QDate& date)
+{
+    // The separator of the regional short date format ("M/d/yy" on US
+    // settings).
+    QChar sep = QLatin1Char('/');
+    for (const QChar c : QLocale::system().dateFormat(QLocale::ShortFormat)) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('\'') && !c.isSpace()) {
+            sep = c;
+            break;
+        }
+    }
+    return date.toString(QStringLiteral("MM%1dd%1yyyy").arg(sep));
 }
 
 QString TDealersTab::noticeLine(int serialNumber, const QString& registerName, const QString& otherName,
@@ -255,42 +273,36 @@ void TDealersTab::Button10Click()
     Db::Query& q = *data.qryFutureRegs;
     ui->Button10->setEnabled(false);
     q.close();
-    const QStringList saved = q.sql();
+    const QStringList stored = q.sql();
     m_console.Memo2()->clear();
-    m_console.Memo2()->setPlainText(saved.join(QLatin1Char('\n')));
-    // Puts the stored text back however the run ends.
-    struct Restore {
-        Db::Query& q;
-        QStringList lines;
-        QPushButton* button;
-        ~Restore()
-        {
-            q.close();
-            q.setSql(lines);
-            button->setEnabled(true);
-        }
-    } restore{q, saved, ui->Button10};
+    m_console.Memo2()->setPlainText(stored.join(QLatin1Char('\n')));
+    // The stored text comes back and the button is enabled again however
+    // the run ends.
+    Finally restore{[&] {
+        q.close();
+        q.setSql(stored);
+        ui->Button10->setEnabled(true);
+    }};
 
-    // The dealer's code is a bound value, so any code (quotes included)
-    // selects its own accounts and cannot change the statement.
-    q.insertSqlLine(int(saved.size()) - 1, QStringLiteral("and reg.DealerCode = :NoticeDealerCode"));
-    q.setParam(QStringLiteral("NoticeDealerCode"), data.tblDealer->fieldByName(QStringLiteral("DealerCode")).asString());
+    // The dealer's code is bound as a value, so that any code, quotes
+    // included, selects its own accounts and cannot alter the statement.
+    q.insertSqlLine(int(stored.size()) - 1, QStringLiteral("and reg.DealerCode = :dcode"));
+    q.setParam(QStringLiteral("dcode"), field(*data.tblDealer, "DealerCode"));
     q.open();
 
-    QStringList lines;
-    lines << QStringLiteral("Here is a list of upcoming registrations I show for your company.") << QString();
+    QStringList lines{kHeading, QString()};
     for (q.first(); !q.eof(); q.next()) {
-        lines << noticeLine(q.fieldByName(QStringLiteral("SerialNumber")).asInteger(),
-                            q.fieldByName(QStringLiteral("RegisterName")).asString(),
-                            q.fieldByName(QStringLiteral("OtherName")).asString(),
-                            q.fieldByName(QStringLiteral("ExpiresProf")).asDate(),
+        lines << noticeLine(q.fieldByName(QStringLiteral("SerialNumber")).asInteger(), field(q, "RegisterName"),
+                            field(q, "OtherName"), q.fieldByName(QStringLiteral("ExpiresProf")).asDate(),
                             q.fieldByName(QStringLiteral("ExpiresInst")).asDate(),
                             q.fieldByName(QStringLiteral("ExpiresERA")).asDate());
     }
     lines << QString();
+
     QTextEdit* rich = m_console.RichEdit1();
     rich->clear();
-    // Every line, the last empty one included, ends with a line break.
+    // Every line, the closing empty one included, ends with a line break.
     rich->setPlainText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    rich->selectAll();
     Trellane::platform().setClipboardText(rich->toPlainText());
 }

@@ -1,8 +1,11 @@
 #pragma once
-// The Dealers tab: a search bar, the dealer grid and the dealer panel. The
-// panel is not bound to the table: LoadDealer copies the current dealer into
-// the boxes after every cursor move, and only Save writes them back. "Email"
-// builds the renewal notice of the current dealer.
+// The Dealers tab: a search bar (order list and search box), the read-only
+// dealer grid and the dealer panel. The panel is not bound to the table:
+// LoadDealer copies the current dealer into the boxes after every move of
+// the cursor, and only Save writes them back. "Email" puts the current
+// dealer's upcoming renewals on the clipboard as a short notice.
+#include <QDate>
+#include <QString>
 #include <QWidget>
 
 #include <memory>
@@ -19,28 +22,26 @@ public:
     explicit TDealersTab(Console& console, QWidget* parent = nullptr);
     ~TDealersTab() override;
 
-    void LoadDealer();
+    // The current dealer changed: show it in the panel.
     void tblDealerAfterScroll() { LoadDealer(); }
-    void btnNewDealerClick();
-    void btnSavDealerClick();
-    void btnCancelDealerClick();
-    void btnDelDealerClick();
-    void cbDealerChange();
-    void edtDealerSrchChange();
+    void LoadDealer();
 
-    // "Email": the renewal notice of the current dealer, in RichEdit1 and on
-    // the clipboard.
-    void Button10Click();
+    void btnNewDealerClick();     // "New"
+    void btnSavDealerClick();     // "Save"
+    void btnCancelDealerClick();  // "Cancel"
+    void btnDelDealerClick();     // "Delete"
+    void cbDealerChange();        // order list
+    void edtDealerSrchChange();   // search box, on every change
+    void Button10Click();         // "Email": the renewal notice
 
-    // The text of a renewal notice line for one account (exposed for tests).
+    // One line of the renewal notice for an account.
     static QString noticeLine(int serialNumber, const QString& registerName, const QString& otherName,
                               const QDate& prof, const QDate& inst, const QDate& era);
-
-    Ui::DealersTab& form() { return *ui; }
+    // A notice date: two-digit month and day, four-digit year, joined by the
+    // regional date separator.
+    static QString noticeDate(const QDate& date);
 
 private:
-    void writeBoxes();
-
     Console& m_console;
     std::unique_ptr<Ui::DealersTab> ui;
 };

@@ -2,7 +2,7 @@
 // and commands, the search orders and lookups, and the patient record update.
 #include "accounts/AccountsTab.h"
 #include "accounts/EntryRules.h"
-#include "accounts/PhoneEdit.h"
+#include "helpers/PhoneEdit.h"
 #include "customerdb/DBGrid.h"
 #include "tests/accounts/AccountsFixture.h"
 #include "tests/support/TestConsole.h"
@@ -33,7 +33,7 @@ private:
 
     TDataModule& dm() { return console->data(); }
     QLineEdit* edit(const char* name) { return find<QLineEdit>(tab, name); }
-    Accounts::PhoneEdit* phone(const char* name) { return find<Accounts::PhoneEdit>(tab, name); }
+    TPhoneEdit* phone(const char* name) { return find<TPhoneEdit>(tab, name); }
     QCheckBox* check(const char* name) { return find<QCheckBox>(tab, name); }
     QDateEdit* picker(const char* name) { return find<QDateEdit>(tab, name); }
     QString label(const char* name) { return find<QLabel>(tab, name)->text(); }
@@ -88,6 +88,15 @@ private slots:
         dealer(QStringLiteral("DLR2"), QStringLiteral("V2"));
         patient({{"Chart Number", "CH1"}});
         openTables();
+        // Saving into an empty table without "&New" still numbers the account.
+        edit("edtAuth")->setText(QStringLiteral("X"));
+        edit("edtDealer")->setText(QStringLiteral("M"));
+        tab->btnSavSNClick();
+        QCOMPARE(stored(1).value("DealerCode").toString(), QStringLiteral("M"));
+        console->data().tblRegistration->del();
+        edit("edtAuth")->clear();
+        dm().qryDealer->close();
+
         tab->btnNewSNClick();
         QVERIFY(tab->AddingAccount());
         QVERIFY(!find<QPushButton>(tab, "btnNewSN")->isEnabled());
@@ -209,7 +218,7 @@ private slots:
     {
         QFETCH(QString, stored);
         QFETCH(QString, shown);
-        QCOMPARE(Accounts::phoneDisplay(stored), shown);
+        QCOMPARE(TPhoneEdit::displayForm(stored), shown);
     }
 
     void expiryColours()
@@ -338,10 +347,17 @@ private slots:
 
     void blankDates()
     {
+        // On an empty table nothing is blanked and no record appears.
+        openTables();
+        platform->yesNoAnswers.enqueue(true);
+        tab->Button13Click();
+        QCOMPARE(dm().tblRegistration->recordCount(), 0);
+        platform->questions.clear();
+
         const QDate d(2027, 3, 3);
         account(4, {{"RegisterName", "KEEP"}, {"HasHCFA", true}, {"ExpiresProf", d}, {"ExpiresInst", d},
                     {"ExpiresERA", d}, {"ExpiresSV", d}, {"ExpiresNSF", d}, {"BirthDate", d}});
-        openTables();
+        dm().tblRegistration->first();
         const QString question =
             QStringLiteral("Are you sure you want to blank the registration and birth dates for this account?");
         tab->Button13Click();

@@ -1,13 +1,19 @@
-// The Dealers tab offscreen on real databases: the panel, Save's vendor ID
-// test, New/Cancel/Delete, search, and the renewal notice.
+// The Dealers tab offscreen on real databases: loading the panel, Save with
+// its vendor ID test and a refused post, New/Cancel/Delete, the search bar,
+// and the renewal notice.
 #include "dealers/DealersTab.h"
+#include "helpers/PhoneEdit.h"
 #include "helpers/Command.h"
 #include "shell/DataModule.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestPlatform.h"
-#include "ui_DealersTab.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
+
+using Db::DataSetState;
 
 class TestDealers : public QObject {
     Q_OBJECT
@@ -15,39 +21,65 @@ class TestDealers : public QObject {
     std::unique_ptr<TestPlatform> platform;
     std::unique_ptr<TestConsole> console;
     TDealersTab* tab = nullptr;
-    const QDate today{2026, 12, 9};
+    const QDate today{2026, 12, 9};  // the test connection's pinned date
+    const QString heading = QStringLiteral("Here is a list of upcoming registrations I show for your company.\n\n");
 
-    Ui::DealersTab& f() { return tab->form(); }
     Db::Table& dealers() { return *console->data().tblDealer; }
     QString current() { return dealers().fieldByName(QStringLiteral("DealerCode")).asString(); }
+    QString stored(const char* field) { return dealers().fieldByName(QLatin1String(field)).asString(); }
+    QLineEdit* box(const char* name) { return find<QLineEdit>(name); }
+    TPhoneEdit* phone(const char* name) { return find<TPhoneEdit>(name); }
+    QPushButton* button(const char* name) { return find<QPushButton>(name); }
+    template <typename T>
+    T* find(const char* name)
+    {
+        T* w = tab->findChild<T*>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
 
+    void insert(const QString& table, const QVariantMap& values)
+    {
+        Db::Table t(console->data().connTrellaneEMC);
+        t.setTableName(table);
+        t.open();
+        t.append();
+        for (auto it = values.begin(); it != values.end(); ++it)
+            t.fieldByName(it.key()).setValue(it.value());
+        t.post();
+    }
     void addDealer(const QString& code, const QString& name, const QString& vendor, const QString& office = {})
     {
-        Db::Connection& c = *console->data().connTrellaneEMC;
-        c.exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5) VALUES (?, ?, ?, ?)")
-                   .arg(c.quoteName(QStringLiteral("Dealers")), c.quoteName(QStringLiteral("DealerCode")),
-                        c.quoteName(QStringLiteral("Name")), c.quoteName(QStringLiteral("VendorID")),
-                        c.quoteName(QStringLiteral("OfficePhone"))),
-               {code, name, vendor, office});
+        insert(QStringLiteral("Dealers"), {{QStringLiteral("DealerCode"), code}, {QStringLiteral("Name"), name},
+                                           {QStringLiteral("VendorID"), vendor}, {QStringLiteral("OfficePhone"), office}});
     }
-
+    // An account of dealer whose terms end the given numbers of days from
+    // today (no date where none is given).
     void addAccount(int serial, const QString& dealer, const QString& name, const QString& other,
-                    const QVariant& prof, const QVariant& inst = {}, const QVariant& era = {})
+                    std::optional<int> prof, std::optional<int> inst = {}, std::optional<int> era = {})
     {
-        Db::Connection& c = *console->data().connTrellaneEMC;
-        auto day = [&](const QVariant& v) { return v.isNull() ? QVariant(QMetaType(QMetaType::QDate)) : QVariant(today.addDays(v.toInt())); };
-        c.exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8) VALUES (?, ?, ?, ?, ?, ?, ?)")
-                   .arg(c.quoteName(QStringLiteral("Registration")), c.quoteName(QStringLiteral("SerialNumber")),
-                        c.quoteName(QStringLiteral("DealerCode")), c.quoteName(QStringLiteral("RegisterName")),
-                        c.quoteName(QStringLiteral("OtherName")), c.quoteName(QStringLiteral("ExpiresProf")),
-                        c.quoteName(QStringLiteral("ExpiresInst")), c.quoteName(QStringLiteral("ExpiresERA"))),
-               {serial, dealer, name, other, day(prof), day(inst), day(era)});
+        QVariantMap v{{QStringLiteral("SerialNumber"), serial}, {QStringLiteral("DealerCode"), dealer},
+                      {QStringLiteral("RegisterName"), name}, {QStringLiteral("OtherName"), other}};
+        if (prof)
+            v.insert(QStringLiteral("ExpiresProf"), today.addDays(*prof));
+        if (inst)
+            v.insert(QStringLiteral("ExpiresInst"), today.addDays(*inst));
+        if (era)
+            v.insert(QStringLiteral("ExpiresERA"), today.addDays(*era));
+        insert(QStringLiteral("Registration"), v);
     }
-
     QString notice()
     {
+        platform->clipboard.clear();
         tab->Button10Click();
         return platform->clipboard;
+    }
+    QString line(int serial, const QString& name, const QString& other, std::optional<int> prof,
+                 std::optional<int> inst = {}, std::optional<int> era = {})
+    {
+        auto day = [this](std::optional<int> d) { return d ? today.addDays(*d) : QDate(); };
+        return TDealersTab::noticeLine(serial, name, other, day(prof), day(inst), day(era)) + QLatin1Char('\n');
     }
 
 private slots:
@@ -57,7 +89,7 @@ private slots:
         console = std::make_unique<TestConsole>(QStringLiteral("dealers"));
         addDealer(QStringLiteral("ACME"), QStringLiteral("ACME SOFTWARE"), QStringLiteral("V1"), QStringLiteral("5551234567"));
         addDealer(QStringLiteral("BETA"), QStringLiteral("ABLE BILLING"), QStringLiteral("V2"), QStringLiteral("5551234"));
-        addDealer(QStringLiteral("GAMMA"), QStringLiteral("ZENITH"), QStringLiteral(""));
+        addDealer(QStringLiteral("GAMMA"), QStringLiteral("ZENITH"), QString());
         addDealer(QStringLiteral("M"), QStringLiteral("DIRECT"), QStringLiteral("V0"));
         tab = new TDealersTab(*console, console->host());
         dealers().open();
@@ -68,177 +100,214 @@ private slots:
         platform.reset();
     }
 
-    void panelShowsTheCurrentDealer()
+    void loadAndSave()
     {
-        QCOMPARE(f().edtDealerCode->text(), QStringLiteral("ACME"));
-        QVERIFY(f().edtDealerCode->isReadOnly());
-        QCOMPARE(f().edtDealerOffice->text(), QStringLiteral("(555)123-4567"));
-        QCOMPARE(f().edtDealerFax->text().trimmed().remove(QRegularExpression(QStringLiteral("[()\\- ]"))), QString());
-        QVERIFY(f().Button12->isEnabled());  // loading enables every button
-        QCOMPARE(f().cbDealer->currentIndex(), -1);
+        QCOMPARE(box("edtDealerCode")->text(), QStringLiteral("ACME"));
+        QVERIFY(box("edtDealerCode")->isReadOnly());
+        QCOMPARE(find<QComboBox>("cbDealer")->currentIndex(), -1);
+        QCOMPARE(phone("edtDealerOffice")->text(), QStringLiteral("(555)123-4567"));
+        QCOMPARE(phone("edtDealerCell")->text(), QStringLiteral("(   )   -    "));
+        QVERIFY(button("Button12")->isEnabled());  // loading enables every button
         dealers().next();
-        QCOMPARE(f().edtDealerCode->text(), QStringLiteral("BETA"));
-        QCOMPARE(f().edtDealerOffice->text(), QStringLiteral("5551234"));
+        QCOMPARE(box("edtDealerName")->text(), QStringLiteral("ABLE BILLING"));
+        QCOMPARE(phone("edtDealerOffice")->text(), QStringLiteral("5551234"));  // not ten: as stored
 
-        // Saving stores the phone's digits only.
-        f().edtDealerCell->setText(QStringLiteral("(555)765-4321"));
-        f().edtDealerName->setText(QStringLiteral("ABLE BILLING CO"));
+        // Save: phones by their letters and digits, an untouched one empty,
+        // the code of an existing dealer unchanged.
+        phone("edtDealerCell")->setText(QStringLiteral("(555)765-4321"));
+        box("edtDealerName")->setText(QStringLiteral("ABLE BILLING CO"));
         tab->btnSavDealerClick();
         QVERIFY(platform->messages.isEmpty());
+        QCOMPARE(dealers().state(), DataSetState::Browse);
         dealers().refresh();
-        QCOMPARE(dealers().fieldByName(QStringLiteral("CellPhone")).asString(), QStringLiteral("5557654321"));
-        QCOMPARE(dealers().fieldByName(QStringLiteral("Fax")).asString(), QString());
-        QCOMPARE(dealers().fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("ABLE BILLING CO"));
+        QCOMPARE(stored("CellPhone"), QStringLiteral("5557654321"));
+        QCOMPARE(stored("OfficePhone"), QStringLiteral("5551234"));
+        QCOMPARE(stored("Fax"), QString());
+        QCOMPARE(stored("Name"), QStringLiteral("ABLE BILLING CO"));
+        QCOMPARE(dealers().recordCount(), 4);
 
-        // Cancel on a stored dealer keeps what was typed; moving away and
-        // back shows the stored values.
-        f().edtDealerName->setText(QStringLiteral("TYPED"));
+        // Cancel on a stored dealer keeps what was typed; coming back to it
+        // shows the stored values.
+        box("edtDealerName")->setText(QStringLiteral("TYPED"));
         tab->btnCancelDealerClick();
-        QCOMPARE(f().edtDealerName->text(), QStringLiteral("TYPED"));
+        QCOMPARE(box("edtDealerName")->text(), QStringLiteral("TYPED"));
         dealers().next();
         dealers().prior();
-        QCOMPARE(f().edtDealerName->text(), QStringLiteral("ABLE BILLING CO"));
+        QCOMPARE(box("edtDealerName")->text(), QStringLiteral("ABLE BILLING CO"));
     }
 
     void vendorIdTest()
     {
-        // New, then a vendor ID that ACME holds: refused, still pending.
+        // New with a vendor ID that ACME holds: refused, still pending, Code
+        // read-only; another vendor ID stores it.
         tab->btnNewDealerClick();
-        QVERIFY(!f().edtDealerCode->isReadOnly());
-        QCOMPARE(f().edtDealerName->text(), QString());
-        f().edtDealerCode->setText(QStringLiteral("DELTA"));
-        f().edtVendorID2->setText(QStringLiteral("V1"));
+        QVERIFY(!box("edtDealerCode")->isReadOnly());
+        QCOMPARE(box("edtDealerName")->text(), QString());
+        box("edtDealerCode")->setText(QStringLiteral("DELTA"));
+        box("edtVendorID2")->setText(QStringLiteral("V1"));
         tab->btnSavDealerClick();
         QCOMPARE(platform->messages, QStringList{QStringLiteral("The VendorID is already being used in ACME")});
-        QCOMPARE(dealers().state(), Db::DataSetState::Insert);
-        QVERIFY(f().edtDealerCode->isReadOnly());
-        f().edtVendorID2->setText(QStringLiteral("V9"));
+        QCOMPARE(dealers().state(), DataSetState::Insert);
+        QVERIFY(box("edtDealerCode")->isReadOnly());
+        box("edtVendorID2")->setText(QStringLiteral("V9"));
         tab->btnSavDealerClick();
-        QCOMPARE(dealers().state(), Db::DataSetState::Browse);
-        QCOMPARE(dealers().recordCount(), 5);
+        QCOMPARE(dealers().state(), DataSetState::Browse);
         QCOMPARE(current(), QStringLiteral("DELTA"));
+        QCOMPARE(dealers().recordCount(), 5);
 
-        // Own vendor ID passes; an empty one never conflicts.
+        // A dealer's own vendor ID passes; an empty one never conflicts.
         QVERIFY(dealers().findKey({QStringLiteral("ACME")}));
-        f().edtDealerFirst->setText(QStringLiteral("JANE"));
         tab->btnSavDealerClick();
+        for (const char* code : {"EPSILON", "ZETA"}) {
+            tab->btnNewDealerClick();
+            box("edtDealerCode")->setText(QLatin1String(code));
+            tab->btnSavDealerClick();
+        }
         QCOMPARE(platform->messages.size(), 1);
-        tab->btnNewDealerClick();
-        f().edtDealerCode->setText(QStringLiteral("EPSILON"));
-        tab->btnSavDealerClick();
-        QCOMPARE(platform->messages.size(), 1);
-        QCOMPARE(dealers().recordCount(), 6);
+        QCOMPARE(dealers().recordCount(), 7);
 
-        // Two others sharing the vendor ID: the query's second row is named.
-        Db::Connection& c = *console->data().connTrellaneEMC;
-        c.exec(QStringLiteral("UPDATE %1 SET %2 = 'V7' WHERE %3 IN ('BETA', 'GAMMA')")
-                   .arg(c.quoteName(QStringLiteral("Dealers")), c.quoteName(QStringLiteral("VendorID")),
-                        c.quoteName(QStringLiteral("DealerCode"))));
+        // Two other dealers share a vendor ID: the query's second row is named.
+        for (const char* code : {"BETA", "GAMMA"}) {
+            QVERIFY(dealers().findKey({QLatin1String(code)}));
+            dealers().edit();
+            dealers().fieldByName(QStringLiteral("VendorID")).setValue(QStringLiteral("V7"));
+            dealers().post();
+        }
         Db::Query& q = *console->data().qryVendorID;
-        q.close();
         q.setParam(QStringLiteral("vid"), QStringLiteral("V7"));
         q.open();
         q.next();
         const QString second = q.fieldByName(QStringLiteral("DealerCode")).asString();
         q.close();
         QVERIFY(dealers().findKey({QStringLiteral("ACME")}));
-        f().edtVendorID2->setText(QStringLiteral("V7"));
+        box("edtVendorID2")->setText(QStringLiteral("V7"));
         tab->btnSavDealerClick();
         QCOMPARE(platform->messages.last(), QStringLiteral("The VendorID is already being used in ") + second);
+        QCOMPARE(stored("VendorID"), QStringLiteral("V1"));
     }
 
-    void newCancelDeleteAndSearch()
+    void newCancelSearchDelete()
     {
         QVERIFY(dealers().findKey({QStringLiteral("BETA")}));
         // New then Cancel: the previous dealer again, Code still editable.
         tab->btnNewDealerClick();
+        QCOMPARE(box("edtDealerCode")->text(), QString());
         tab->btnCancelDealerClick();
-        QCOMPARE(f().edtDealerCode->text(), QStringLiteral("BETA"));
-        QVERIFY(!f().edtDealerCode->isReadOnly());
+        QCOMPARE(box("edtDealerCode")->text(), QStringLiteral("BETA"));
+        QVERIFY(!box("edtDealerCode")->isReadOnly());
 
-        // New then typing in the search box discards the pending dealer.
+        // New then typing in the search box: the pending dealer is dropped.
         tab->btnNewDealerClick();
-        f().edtDealerSrch->setText(QStringLiteral("G"));
-        QCOMPARE(dealers().state(), Db::DataSetState::Browse);
+        QTest::keyClicks(box("edtDealerSrch"), QStringLiteral("g"));
+        QCOMPARE(box("edtDealerSrch")->text(), QStringLiteral("G"));
+        QCOMPARE(dealers().state(), DataSetState::Browse);
         QCOMPARE(current(), QStringLiteral("GAMMA"));
+        QCOMPARE(box("edtDealerCode")->text(), QStringLiteral("GAMMA"));
         QCOMPARE(dealers().recordCount(), 4);
 
-        // The "Name" order with AB: the first name at or after AB.
-        f().edtDealerSrch->setText(QStringLiteral("AB"));
-        f().cbDealer->setCurrentIndex(1);
+        // "Name" with AB: the first dealer whose name is AB or after.
+        box("edtDealerSrch")->setText(QStringLiteral("AB"));
+        find<QComboBox>("cbDealer")->setCurrentIndex(1);
         tab->cbDealerChange();
-        QCOMPARE(current(), QStringLiteral("BETA"));
-        f().edtDealerSrch->setText(QStringLiteral("B"));
-        QCOMPARE(current(), QStringLiteral("M"));
+        QCOMPARE(current(), QStringLiteral("BETA"));  // ABLE BILLING
+        box("edtDealerSrch")->setText(QStringLiteral("AC"));
+        QCOMPARE(current(), QStringLiteral("ACME"));  // ACME SOFTWARE
+        box("edtDealerSrch")->setText(QStringLiteral("B"));
+        QCOMPARE(current(), QStringLiteral("M"));     // DIRECT
 
-        // Delete asks; No keeps, Yes deletes and shows the next dealer.
+        // Delete asks; No keeps the dealer, Yes deletes and shows the next.
         tab->btnDelDealerClick();
-        QCOMPARE(platform->questions.last(), QStringLiteral("Are you sure you want to delete this record?"));
+        QCOMPARE(platform->questions, QStringList{QStringLiteral("Are you sure you want to delete this record?")});
         QCOMPARE(dealers().recordCount(), 4);
+        QVERIFY(button("btnNewDealer")->isEnabled());
         platform->yesNoAnswers.enqueue(true);
         tab->btnDelDealerClick();
         QCOMPARE(dealers().recordCount(), 3);
-        QCOMPARE(f().edtDealerCode->text(), QStringLiteral("GAMMA"));
-        QVERIFY(f().btnNewDealer->isEnabled());
+        QCOMPARE(box("edtDealerCode")->text(), QStringLiteral("GAMMA"));  // ZENITH follows DIRECT
+        QVERIFY(button("btnNewDealer")->isEnabled());
     }
 
-    // A refused post shows the engine's message and loses nothing typed.
+    // A post the database refuses shows its message and loses nothing typed;
+    // the next Save cannot overwrite another dealer.
     void refusedSaveKeepsTheEntries()
     {
-        tab->btnNewDealerClick();
-        f().edtDealerCode->setText(QStringLiteral("NEWONE"));
-        f().edtDealerName->setText(QStringLiteral("KEEP ME"));
         Db::Connection& c = *console->data().connTrellaneEMC;
         c.exec(QStringLiteral("CREATE UNIQUE INDEX uq_test_name ON %1 (%2)")
                    .arg(c.quoteName(QStringLiteral("Dealers")), c.quoteName(QStringLiteral("Name"))));
-        f().edtDealerName->setText(QStringLiteral("ZENITH"));  // taken
+        // An existing dealer: stored values kept, boxes keep the text.
+        box("edtDealerName")->setText(QStringLiteral("ZENITH"));  // GAMMA's
         QVERIFY(!Trellane::runCommand([&] { tab->btnSavDealerClick(); }));
         QCOMPARE(platform->errors.size(), 1);
-        QCOMPARE(f().edtDealerCode->text(), QStringLiteral("NEWONE"));
-        QCOMPARE(f().edtDealerName->text(), QStringLiteral("ZENITH"));
-        QCOMPARE(dealers().state(), Db::DataSetState::Insert);
-        f().edtDealerName->setText(QStringLiteral("UNIQUE NAME"));
+        QCOMPARE(dealers().state(), DataSetState::Browse);
+        QCOMPARE(stored("Name"), QStringLiteral("ACME SOFTWARE"));
+        QCOMPARE(box("edtDealerName")->text(), QStringLiteral("ZENITH"));
+
+        // A new dealer stays pending with its entries and an editable Code.
+        tab->btnNewDealerClick();
+        box("edtDealerCode")->setText(QStringLiteral("NEWONE"));
+        box("edtDealerName")->setText(QStringLiteral("ZENITH"));
+        phone("edtDealerFax")->setText(QStringLiteral("5550001111"));
+        QVERIFY(!Trellane::runCommand([&] { tab->btnSavDealerClick(); }));
+        QCOMPARE(platform->errors.size(), 2);
+        QCOMPARE(dealers().state(), DataSetState::Insert);
+        QCOMPARE(box("edtDealerCode")->text(), QStringLiteral("NEWONE"));
+        QCOMPARE(phone("edtDealerFax")->text(), QStringLiteral("(555)000-1111"));
+        QVERIFY(!box("edtDealerCode")->isReadOnly());
+        QVERIFY(button("btnSavDealer")->isEnabled());
+        box("edtDealerName")->setText(QStringLiteral("UNIQUE NAME"));
         tab->btnSavDealerClick();
         QCOMPARE(dealers().recordCount(), 5);
+        QCOMPARE(stored("Fax"), QStringLiteral("5550001111"));
         QVERIFY(dealers().findKey({QStringLiteral("GAMMA")}));
-        QCOMPARE(dealers().fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("ZENITH"));
+        QCOMPARE(stored("Name"), QStringLiteral("ZENITH"));
+        QVERIFY(dealers().findKey({QStringLiteral("ACME")}));
+        QCOMPARE(stored("Name"), QStringLiteral("ACME SOFTWARE"));
     }
 
-    void noticeLines()
+    void noticeLineTabs()
     {
         const QDate d(2010, 3, 7);
-        QCOMPARE(TDealersTab::noticeLine(7, QString(24, QLatin1Char('R')), QString(), d, {}, {}),
-                 QStringLiteral("7  ") + QString(24, QLatin1Char('R')) + QStringLiteral("\t\t  \t\t\tpro 03/07/2010"));
-        QCOMPARE(TDealersTab::noticeLine(7, QString(25, QLatin1Char('R')), QString(16, QLatin1Char('O')), {}, d, d),
-                 QStringLiteral("7  ") + QString(25, QLatin1Char('R')) + QStringLiteral("\t") + QString(16, QLatin1Char('O'))
-                     + QStringLiteral("  \t\tinst 03/07/2010\tera 03/07/2010"));
-        QCOMPARE(TDealersTab::noticeLine(7, QStringLiteral("R"), QString(25, QLatin1Char('O')), {}, {}, {}),
-                 QStringLiteral("7  R\t\t") + QString(25, QLatin1Char('O')) + QStringLiteral("  "));
+        const QString r24(24, QLatin1Char('R')), r25(25, QLatin1Char('R'));
+        // Register name: two tabs below 25 characters, one from 25.
+        QCOMPARE(TDealersTab::noticeLine(7, r24, QString(), d, {}, {}),
+                 QStringLiteral("7  ") + r24 + QStringLiteral("\t\t  \t\t\tpro 03/07/2010"));
+        QCOMPARE(TDealersTab::noticeLine(7, r25, QStringLiteral("DR X"), {}, {}, {}),
+                 QStringLiteral("7  ") + r25 + QStringLiteral("\tDR X  \t\t"));
+        // Other name: 15 -> two tabs, 16 and 24 -> one, 25 -> none.
+        for (const auto& [len, tabs] : {std::pair{15, 2}, {16, 1}, {24, 1}, {25, 0}}) {
+            const QString other(len, QLatin1Char('O'));
+            QCOMPARE(TDealersTab::noticeLine(1, QStringLiteral("R"), other, {}, {}, {}),
+                     QStringLiteral("1  R\t\t") + other + QStringLiteral("  ") + QString(tabs, QLatin1Char('\t')));
+        }
+        // All three dates, in this order.
+        QCOMPARE(TDealersTab::noticeLine(1, QStringLiteral("R"), QString(25, QLatin1Char('O')), d, d.addDays(1), d.addYears(1)),
+                 QStringLiteral("1  R\t\t") + QString(25, QLatin1Char('O'))
+                     + QStringLiteral("  \tpro 03/07/2010\tinst 03/08/2010\tera 03/07/2011"));
     }
 
     void renewalNotice()
     {
-        const QString heading = QStringLiteral("Here is a list of upcoming registrations I show for your company.\n\n");
-        // A dealer without renewals.
+        const QStringList storedSql = console->data().qryFutureRegs->sql();
+        // No renewals: heading, empty line, empty line - still copied.
         QCOMPARE(notice(), heading + QStringLiteral("\n"));
 
         addAccount(1, QStringLiteral("ACME"), QStringLiteral("TOMORROW"), QString(), 1);
-        addAccount(2, QStringLiteral("ACME"), QStringLiteral("SIXTY"), QString(), 60);
-        addAccount(3, QStringLiteral("ACME"), QStringLiteral("SIXTYONE"), QString(), 61);
-        addAccount(4, QStringLiteral("ACME"), QStringLiteral("BOTH"), QStringLiteral("DR X"), 400, 30);
-        addAccount(5, QStringLiteral("M"), QStringLiteral("DIRECT"), QString(), 10);
-        addAccount(6, QStringLiteral("O'HARA"), QStringLiteral("QUOTED"), QString(), 10);
-        const QStringList stored = console->data().qryFutureRegs->sql();
+        addAccount(2, QStringLiteral("ACME"), QStringLiteral("DAY AFTER"), QString(), 2);
+        addAccount(3, QStringLiteral("ACME"), QStringLiteral("SIXTY"), QStringLiteral("S"), 60);
+        addAccount(4, QStringLiteral("ACME"), QStringLiteral("SIXTY ONE"), QString(), 61);
+        addAccount(5, QStringLiteral("ACME"), QStringLiteral("BOTH"), QStringLiteral("DR X"), 400, 30, -3);
+        addAccount(6, QStringLiteral("BETA"), QStringLiteral("OTHER DEALER"), QString(), 10);
+        addAccount(7, QStringLiteral("M"), QStringLiteral("DIRECT"), QString(), 10);
+        addAccount(8, QStringLiteral("O'HARA"), QStringLiteral("QUOTED"), QString(), 10, 20);
 
         const QString text = notice();
-        QCOMPARE(text, heading + TDealersTab::noticeLine(4, QStringLiteral("BOTH"), QStringLiteral("DR X"), today.addDays(400), today.addDays(30), {})
-                           + QLatin1Char('\n')
-                           + TDealersTab::noticeLine(2, QStringLiteral("SIXTY"), QString(), today.addDays(60), {}, {})
-                           + QStringLiteral("\n\n"));
+        QCOMPARE(text, heading + line(5, QStringLiteral("BOTH"), QStringLiteral("DR X"), 400, 30, -3)
+                           + line(2, QStringLiteral("DAY AFTER"), QString(), 2)
+                           + line(3, QStringLiteral("SIXTY"), QStringLiteral("S"), 60) + QStringLiteral("\n"));
         QCOMPARE(console->RichEdit1()->toPlainText(), text);
-        QCOMPARE(console->Memo2()->toPlainText(), stored.join(QLatin1Char('\n')));
-        QCOMPARE(console->data().qryFutureRegs->sql(), stored);
-        QVERIFY(f().Button10->isEnabled());
+        QCOMPARE(console->Memo2()->toPlainText(), storedSql.join(QLatin1Char('\n')));
+        QCOMPARE(console->data().qryFutureRegs->sql(), storedSql);
+        QVERIFY(button("Button10")->isEnabled());
 
         // "M" is always empty.
         QVERIFY(dealers().findKey({QStringLiteral("M")}));
@@ -246,30 +315,27 @@ private slots:
 
         // A code with a quote gets its own notice.
         addDealer(QStringLiteral("O'HARA"), QStringLiteral("O HARA"), QStringLiteral("V5"));
-        dealers().refresh();
         QVERIFY(dealers().findKey({QStringLiteral("O'HARA")}));
-        QVERIFY(notice().contains(QStringLiteral("6  QUOTED")));
-        QCOMPARE(console->data().qryFutureRegs->sql(), stored);
+        QCOMPARE(notice(), heading + line(8, QStringLiteral("QUOTED"), QString(), 10, 20) + QStringLiteral("\n"));
+        QCOMPARE(console->data().qryFutureRegs->sql(), storedSql);
 
-        // A failing run still restores the text and the button.
+        // A failing run leaves the notice and clipboard alone and still
+        // restores the query's text and the button.
         Db::Connection& c = *console->data().connTrellaneEMC;
-        c.exec(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(c.quoteName(QStringLiteral("Dealers")), c.quoteName(QStringLiteral("DealersGone"))));
+        auto rename = [&c](const char* from, const char* to) {
+            c.exec(QStringLiteral("ALTER TABLE %1 RENAME TO %2")
+                       .arg(c.quoteName(QLatin1String(from)), c.quoteName(QLatin1String(to))));
+        };
+        rename("Registration", "RegistrationAway");
+        const QString shown = console->RichEdit1()->toPlainText();
         platform->clipboard = QStringLiteral("before");
         QVERIFY(!Trellane::runCommand([&] { tab->Button10Click(); }));
+        rename("RegistrationAway", "Registration");
+        QCOMPARE(platform->errors.size(), 1);
         QCOMPARE(platform->clipboard, QStringLiteral("before"));
-        QCOMPARE(console->data().qryFutureRegs->sql(), stored);
-        QVERIFY(f().Button10->isEnabled());
-        c.exec(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(c.quoteName(QStringLiteral("DealersGone")), c.quoteName(QStringLiteral("Dealers"))));
-    }
-
-    void screenshot()
-    {
-        console->host()->resize(754, 650);
-        tab->resize(754, 650);
-        tab->show();
-        const QString dir = qEnvironmentVariable("TRELLANE_SCREENSHOT_DIR");
-        if (!dir.isEmpty())
-            QVERIFY(tab->grab().save(dir + QStringLiteral("/dealers-tab.png")));
+        QCOMPARE(console->RichEdit1()->toPlainText(), shown);
+        QCOMPARE(console->data().qryFutureRegs->sql(), storedSql);
+        QVERIFY(button("Button10")->isEnabled());
     }
 };
 

@@ -1,0 +1,142 @@
+#include "helpers/PhoneEdit.h"
+
+#include "helpers/Platform.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+
+// Qt's mask letters are the reverse of the template's: '0' is a digit that
+// may stay blank, '9' a required digit.
+const QString kMask = QStringLiteral("(000)999-9999;");
+const QChar kEditBlank = QLatin1Char('_');
+const QChar kIdleBlank = QLatin1Char(' ');
+
+const QString kInvalidInput = QStringLiteral("Invalid input value.  Use escape key to abandon changes");
+
+} // namespace
+
+TPhoneEdit::TPhoneEdit(QWidget* parent)
+    : QLineEdit(parent)
+{
+    showTemplate(QString(10, kIdleBlank));
+    // A free-text value emptied by the user gets the template back.
+    connect(this, &QLineEdit::textEdited, this, [this](const QString& now) {
+        if (isFreeText() && now.isEmpty()) {
+            showTemplate(QString(10, kIdleBlank));
+            setModified(true);
+            setCursorPosition(1);
+        }
+    });
+}
+
+QString TPhoneEdit::displayForm(const QString& stored)
+{
+    if (stored.size() != 10)
+        return stored;
+    return QLatin1Char('(') + stored.left(3) + QLatin1Char(')') + stored.mid(3, 3) + QLatin1Char('-')
+        + stored.mid(6);
+}
+
+QString TPhoneEdit::text() const
+{
+    if (isFreeText())
+        return QLineEdit::text();
+    QString shown = displayText();
+    shown.replace(kEditBlank, kIdleBlank);
+    return shown;
+}
+
+void TPhoneEdit::setText(const QString& value)
+{
+    // The template with an area code that may hold blanks and a number that
+    // is either complete or wholly blank.
+    static const QRegularExpression fits(
+        QStringLiteral("^\\(([0-9 _]{3})\\)(?:([0-9]{3})-([0-9]{4})|[ _]{3}-[ _]{4})$"));
+    const QString shown = displayForm(value);
+    m_lastSet = value;
+    if (shown.isEmpty()) {
+        showTemplate(QString(10, kIdleBlank));
+    } else if (const auto m = fits.match(shown); m.hasMatch()) {
+        QString positions = m.captured(1) + m.captured(2) + m.captured(3);
+        positions = positions.leftJustified(10, kIdleBlank);
+        showTemplate(positions.replace(kEditBlank, kIdleBlank));
+    } else {
+        setInputMask(QString());
+        QLineEdit::setText(shown);
+    }
+    setModified(false);
+}
+
+// Shows the ten digit places (blanks for unfilled ones) in the template.
+void TPhoneEdit::showTemplate(const QString& positions)
+{
+    const QChar blank = hasFocus() ? kEditBlank : kIdleBlank;
+    setInputMask(kMask + blank);
+    QString p = positions;
+    p.replace(kIdleBlank, blank);
+    QLineEdit::setText(QLatin1Char('(') + p.left(3) + QLatin1Char(')') + p.mid(3, 3) + QLatin1Char('-') + p.mid(6));
+}
+
+// Redraws the unfilled places with another character, keeping the entry.
+void TPhoneEdit::setBlankChar(QChar blank)
+{
+    if (isFreeText() || inputMask().endsWith(blank))
+        return;
+    const QString t = text();  // blanks as ' '
+    const bool modified = isModified();
+    const int cursor = cursorPosition();
+    setInputMask(kMask + blank);
+    QString p = t.mid(1, 3) + t.mid(5, 3) + t.mid(9, 4);
+    p.replace(kIdleBlank, blank);
+    QLineEdit::setText(QLatin1Char('(') + p.left(3) + QLatin1Char(')') + p.mid(3, 3) + QLatin1Char('-') + p.mid(6));
+    setModified(modified);
+    setCursorPosition(cursor);
+}
+
+bool TPhoneEdit::validateEdit()
+{
+    if (m_validating || !isModified() || !isIncomplete())
+        return true;
+    m_validating = true;
+    Trellane::platform().showError(kInvalidInput);
+    m_validating = false;
+    return false;
+}
+
+void TPhoneEdit::focusInEvent(QFocusEvent* e)
+{
+    setBlankChar(kEditBlank);
+    QLineEdit::focusInEvent(e);
+}
+
+void TPhoneEdit::focusOutEvent(QFocusEvent* e)
+{
+    QLineEdit::focusOutEvent(e);
+    // Switching windows or opening a menu is not leaving the box.
+    if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason)
+        return;
+    if (isModified() && isIncomplete()) {
+        // Refused once the focus change is over: the message, then the focus
+        // back here.
+        QTimer::singleShot(0, this, [this] {
+            if (!hasFocus() && !validateEdit())
+                setFocus(Qt::OtherFocusReason);
+        });
+        return;
+    }
+    setBlankChar(kIdleBlank);
+}
+
+void TPhoneEdit::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_Escape && isModified()) {
+        setText(m_lastSet);
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}

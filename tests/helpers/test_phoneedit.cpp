@@ -1,0 +1,84 @@
+// The phone entry box: its text with blanks, the display form of stored
+// values, typing into the template, refusing to leave an incomplete entry,
+// and Escape.
+#include "helpers/PhoneEdit.h"
+#include "tests/support/TestPlatform.h"
+
+#include <QtTest>
+
+class TestPhoneEdit : public QObject {
+    Q_OBJECT
+
+private slots:
+    void displayAndText()
+    {
+        TPhoneEdit e;
+        QCOMPARE(e.text(), QStringLiteral("(   )   -    "));
+        QVERIFY(!e.isFreeText());
+        e.setText(QStringLiteral("5551234567"));
+        QCOMPARE(e.text(), QStringLiteral("(555)123-4567"));
+        e.setText(QStringLiteral("(   )123-4567"));
+        QCOMPARE(e.text(), QStringLiteral("(   )123-4567"));
+        // Anything but ten characters, or ten that are not digits, as stored.
+        for (const QString& v : {QStringLiteral("5551234"), QStringLiteral("555123456789"), QStringLiteral("555ABC4567")}) {
+            e.setText(v);
+            QVERIFY(e.isFreeText());
+            QCOMPARE(e.text(), TPhoneEdit::displayForm(v));
+        }
+        QCOMPARE(TPhoneEdit::displayForm(QStringLiteral("555ABC4567")), QStringLiteral("(555)ABC-4567"));
+        QCOMPARE(TPhoneEdit::displayForm(QStringLiteral("5551234")), QStringLiteral("5551234"));
+        e.setText(QString());
+        QCOMPARE(e.text(), QStringLiteral("(   )   -    "));
+    }
+
+    void typing()
+    {
+        TestPlatform platform;
+        QWidget host;
+        auto* e = new TPhoneEdit(&host);
+        auto* other = new QLineEdit(&host);
+        host.show();
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        e->setFocus();
+        e->setCursorPosition(0);
+        QTest::keyClicks(e, QStringLiteral("5a551234567"));  // letters are not taken
+        QCOMPARE(e->text(), QStringLiteral("(555)123-4567"));
+
+        // The area code may stay blank.
+        e->setText(QString());
+        e->setCursorPosition(5);
+        QTest::keyClicks(e, QStringLiteral("1234567"));
+        QCOMPARE(e->text(), QStringLiteral("(   )123-4567"));
+        QVERIFY(e->validateEdit());
+
+        // A required digit missing: leaving is refused with the message.
+        e->setText(QStringLiteral("5551234567"));
+        e->setCursorPosition(13);
+        QTest::keyClick(e, Qt::Key_Backspace);
+        QVERIFY(e->isIncomplete());
+        other->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(e->hasFocus());
+        QCOMPARE(platform.errors, QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes")});
+        QVERIFY(!e->validateEdit());
+        // Escape abandons the edit.
+        QTest::keyClick(e, Qt::Key_Escape);
+        QCOMPARE(e->text(), QStringLiteral("(555)123-4567"));
+        QVERIFY(e->validateEdit());
+
+        // An untouched empty box may be left.
+        e->setText(QString());
+        QVERIFY(e->validateEdit());
+
+        // A free-text value emptied by the user brings the template back.
+        e->setText(QStringLiteral("5551234"));
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Delete);
+        QVERIFY(!e->isFreeText());
+        QTest::keyClicks(e, QStringLiteral("8005550100"));
+        QCOMPARE(e->text(), QStringLiteral("(800)555-0100"));
+    }
+};
+
+QTEST_MAIN(TestPhoneEdit)
+#include "test_phoneedit.moc"
