@@ -13,7 +13,7 @@ mkdir -p "$work"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 benches=("$build/bench/bench_engine")
-[ -x "$build/bench/keystroke/bench_keystroke" ] && benches+=("$build/bench/keystroke/bench_keystroke")
+benches+=("$build/bench/keystroke/bench_keystroke")
 
 db="$work/customer-$rows.sqlite"
 if [ ! -f "$db" ]; then
