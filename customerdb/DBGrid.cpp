@@ -2,10 +2,83 @@
 
 #include "helpers/Command.h"
 
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QWheelEvent>
+
+namespace {
+
+// Paints a cell as one line of plain text clipped at its edges, on the
+// selection colour when selected. Laying text out is most of the cost of a
+// repaint, and the grid repaints on every cursor move (every keystroke of a
+// search), so each distinct text is laid out once and kept; values repeat a
+// lot between neighbouring rows and successive windows. Editing goes through
+// the standard delegate.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (option.state & QStyle::State_Active)                              ? QPalette::Active
+                                                                                  : QPalette::Inactive;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (text.isEmpty())
+            return;
+        if (m_lineHeight == 0 || option.font != m_font) {
+            m_cache.clear();
+            m_font = option.font;
+            m_lineHeight = QFontMetrics(m_font).height();
+        }
+        auto it = m_cache.constFind(text);
+        if (it == m_cache.constEnd()) {
+            if (m_cache.size() >= kCacheSize)
+                m_cache.clear();
+            QString line = text;
+            for (QChar& c : line)
+                if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
+                    c = QLatin1Char(' ');
+            QStaticText st(line);
+            st.setTextFormat(Qt::PlainText);
+            st.setPerformanceHint(QStaticText::AggressiveCaching);
+            st.prepare(QTransform(), m_font);
+            it = m_cache.insert(text, st);
+        }
+        // The view paints cells with no clip of its own, so the cell's clip
+        // is set and dropped again rather than saving the painter's state.
+        const QColor pen = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        if (painter->pen().color() != pen)
+            painter->setPen(pen);
+        if (painter->font() != m_font)
+            painter->setFont(m_font);
+        const bool clipped = painter->hasClipping();
+        const QRegion previous = clipped ? painter->clipRegion() : QRegion();
+        painter->setClipRect(option.rect.adjusted(0, 0, -1, 0), clipped ? Qt::IntersectClip : Qt::ReplaceClip);
+        const int y = option.rect.y() + (option.rect.height() - m_lineHeight) / 2;
+        painter->drawStaticText(QPointF(option.rect.x() + 3, y), *it);
+        if (clipped)
+            painter->setClipRegion(previous);
+        else
+            painter->setClipping(false);
+    }
+
+private:
+    static constexpr int kCacheSize = 4096;
+    mutable QHash<QString, QStaticText> m_cache;
+    mutable QFont m_font;
+    mutable int m_lineHeight = 0;
+};
+
+} // namespace
 
 TDBGrid::TDBGrid(QWidget* parent)
     : QTableView(parent)
@@ -17,6 +90,7 @@ TDBGrid::TDBGrid(QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumWidth(14);
     horizontalHeader()->setHighlightSections(false);
+    setItemDelegate(new CellDelegate(this));
     // The rows on screen are the whole model: the view never scrolls
     // vertically, and its scroll bar shows where the window is instead (at
     // the start, somewhere in the middle, or at the end of the data) and
@@ -84,11 +158,17 @@ void TDBGrid::selectCurrent()
         selectionModel()->clear();
     }
     syncScrollBar();
-    verticalHeader()->viewport()->update();
+    // The row marker moves with the current row.
+    const int marked = m_model ? m_model->currentRow() : -1;
+    if (marked != m_markedRow) {
+        m_markedRow = marked;
+        verticalHeader()->viewport()->update();
+    }
 }
 
 void TDBGrid::syncScrollBar()
 {
+    keepFirstRowAtTop();
     QScrollBar* bar = verticalScrollBar();
     const QSignalBlocker block(bar);
     bar->setRange(0, 2);
@@ -215,4 +295,16 @@ void TDBGrid::scrollTo(const QModelIndex& index, ScrollHint hint)
 void TDBGrid::scrollContentsBy(int dx, int)
 {
     QTableView::scrollContentsBy(dx, 0);
+    keepFirstRowAtTop();
+}
+
+// The view places rows by its vertical header's offset, which the table view
+// takes from the scroll bar's value; the bar shows the window's place in the
+// data instead, so the offset is held at zero.
+void TDBGrid::keepFirstRowAtTop()
+{
+    if (verticalHeader()->offset() != 0) {
+        verticalHeader()->setOffset(0);
+        viewport()->update();
+    }
 }

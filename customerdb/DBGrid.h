@@ -35,9 +35,11 @@ protected:
 private:
     void selectCurrent();
     void syncScrollBar();
+    void keepFirstRowAtTop();
     void onScrollBarAction(int action);
     int visibleRows() const;
 
     DataSetModel* m_model = nullptr;
     bool m_readOnly = true;
+    int m_markedRow = -1;  // the row whose header shows the current-row marker
 };

@@ -111,9 +111,13 @@ void DataSetModel::followCursor()
     const Db::Record& current = m_ds->currentRecord();
     for (int i = 0; i < m_rows.size(); ++i) {
         if (m_ds->sameRow(m_rows[i], current)) {
+            // A row that shows the same values is not repainted (a search
+            // that stays on the same account moves nothing).
+            const bool changed = m_rows[i].values != current.values;
             m_rows[i] = current;
+            if (changed)
+                emit dataChanged(index(i, 0), index(i, qMax(0, int(m_columns.size()) - 1)));
             m_currentRow = i;
-            emit dataChanged(index(i, 0), index(i, qMax(0, int(m_columns.size()) - 1)));
             emit currentRowChanged(i);
             return;
         }

@@ -1437,20 +1437,24 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
         conds << base.sql;
     if (!where.isEmpty())
         conds << where;
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), m_conn->quoteName(m_def->name));
-    if (!conds.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
-    if (!order.isEmpty())
-        sql += QStringLiteral(" ORDER BY ") + order;
-    sql += QStringLiteral(" LIMIT %1").arg(limit);
-
-    std::shared_ptr<QSqlQuery>& q = m_stmts[sql];
+    // Statements are kept by their varying parts only: the column list and
+    // table name stay the same until the layout or the index changes (which
+    // empties the cache), and hashing the full text of a wide table on every
+    // cursor move would cost more than the seek itself.
+    const QString cacheKey = base.sql + QChar(0x1f) + where + QChar(0x1f) + order + QChar(0x1f) + QString::number(limit);
+    std::shared_ptr<QSqlQuery>& q = m_stmts[cacheKey];
     if (!q) {
+        QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), m_conn->quoteName(m_def->name));
+        if (!conds.isEmpty())
+            sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+        if (!order.isEmpty())
+            sql += QStringLiteral(" ORDER BY ") + order;
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
         q = std::make_shared<QSqlQuery>(m_conn->database());
         q->setForwardOnly(true);
         if (!q->prepare(sql)) {
             const QSqlError e = q->lastError();
-            m_stmts.remove(sql);
+            m_stmts.remove(cacheKey);
             throw sqlError(e);
         }
     }
@@ -1461,7 +1465,7 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
         q->bindValue(i++, v);
     if (!q->exec()) {
         const QSqlError e = q->lastError();
-        m_stmts.remove(sql);
+        m_stmts.remove(cacheKey);
         throw sqlError(e);
     }
     QList<Record> out;

@@ -7,6 +7,7 @@
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QHeaderView>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -220,6 +221,61 @@ private slots:
         QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(currentId(), 4);
         QCOMPARE(grid.currentIndex().row(), 3);
+    }
+
+    // Cell text is drawn whole inside its row, on one line even when the
+    // value holds line breaks, and repaints with new values after a seek.
+    void cellsDrawTextInsideTheirRow()
+    {
+        table->first();
+        table->edit();
+        table->fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("AB\nCD"));
+        table->post();
+
+        TDBGrid grid;
+        grid.resize(400, 200);
+        grid.setDataSet(table.get());
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+
+        // The rows of ink of a cell, as (first, last) relative to the cell.
+        auto inkRows = [&](int row, int column) {
+            const QImage img = grid.viewport()->grab().toImage();
+            const QRect r = grid.visualRect(grid.dataSetModel()->index(row, column));
+            int first = -1, last = -1;
+            const QColor back = img.pixelColor(r.right() - 2, r.top() + 1);
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left() + 1; x < r.right() - 1; ++x)
+                    if (qAbs(qGray(img.pixel(x, y)) - qGray(back.rgb())) > 96) {
+                        if (first < 0)
+                            first = y - r.top();
+                        last = y - r.top();
+                        break;
+                    }
+            return std::pair{first, last};
+        };
+        // The scroll bar shows the window in the middle of the data; the
+        // window's first row still starts at the top.
+        QCOMPARE(bar(grid)->value(), 1);
+        QCOMPARE(grid.visualRect(grid.dataSetModel()->index(0, 0)).top(), 0);
+        const int height = grid.visualRect(grid.dataSetModel()->index(1, 1)).height();
+        for (int row : {0, 1}) {  // the selected row and a plain one
+            const auto [first, last] = inkRows(row, 1);
+            QVERIFY2(first > 0 && last < height - 1,
+                     qPrintable(QStringLiteral("row %1: ink %2..%3 of %4").arg(row).arg(first).arg(last).arg(height)));
+            // Centred: the space above and below differs by a few pixels.
+            QVERIFY(qAbs(first - (height - 1 - last)) <= 4);
+        }
+        const QFontMetrics fm(grid.font());
+        const auto [first, last] = inkRows(0, 1);
+        QVERIFY(last - first < fm.height());
+
+        // A seek to a row outside the window shows its values.
+        table->findKey({50});
+        QTRY_COMPARE(idAt(grid.dataSetModel(), grid.dataSetModel()->currentRow()), 50);
+        const auto [first50, last50] = inkRows(grid.dataSetModel()->currentRow(), 0);
+        QVERIFY(first50 > 0 && last50 > first50);
+        QCOMPARE(grid.visualRect(grid.dataSetModel()->index(0, 0)).top(), 0);
     }
 };
 
