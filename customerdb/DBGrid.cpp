@@ -113,6 +113,9 @@ void TDBGrid::setDataSet(Db::DataSet* ds)
         connect(m_model, &DataSetModel::currentRowChanged, this, &TDBGrid::selectCurrent);
         connect(m_model, &QAbstractItemModel::modelReset, this, &TDBGrid::selectCurrent);
     }
+    // A grid that is not on screen (a tab not shown) reads no rows until it is.
+    if (m_model)
+        m_model->setPaused(!isVisible());
     setModel(m_model);
     delete old;
     selectCurrent();
@@ -277,6 +280,20 @@ void TDBGrid::mousePressEvent(QMouseEvent* e)
         return;
     }
     QTableView::mousePressEvent(e);
+}
+
+void TDBGrid::showEvent(QShowEvent* e)
+{
+    if (m_model)
+        m_model->setPaused(false);
+    QTableView::showEvent(e);
+}
+
+void TDBGrid::hideEvent(QHideEvent* e)
+{
+    QTableView::hideEvent(e);
+    if (m_model)
+        m_model->setPaused(true);
 }
 
 void TDBGrid::updateGeometries()

@@ -28,6 +28,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void updateGeometries() override;
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     int verticalOffset() const override { return 0; }
     void scrollContentsBy(int dx, int dy) override;

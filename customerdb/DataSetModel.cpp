@@ -52,8 +52,22 @@ void DataSetModel::setWindowSize(int rows)
 
 // Rebuilds the window around the current record, keeping it on the screen
 // row it had (a seek keeps the grid's row; a step past the edge scrolls).
+void DataSetModel::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    if (!paused && m_stale)
+        reload();
+}
+
 void DataSetModel::reload()
 {
+    if (m_paused) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
     QList<Db::Record> rows;
     int cur = -1;
     if (m_ds && m_ds->isOpen() && !m_ds->isEmpty()) {
@@ -104,6 +118,10 @@ void DataSetModel::reload()
 
 void DataSetModel::followCursor()
 {
+    if (m_paused) {
+        m_stale = true;
+        return;
+    }
     if (!m_ds || !m_ds->isOpen() || m_ds->isEmpty() || m_ds->state() != Db::DataSetState::Browse) {
         reload();
         return;

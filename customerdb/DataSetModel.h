@@ -35,6 +35,10 @@ public:
     bool activateRow(int row);
     // Re-reads the window around the current record.
     void reload();
+    // While paused (its grid is not on screen) the model reads nothing: it
+    // notes that the data set moved and re-reads the window when resumed.
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
     // The record shown on a row.
     const Db::Record* recordAt(int row) const;
 
@@ -62,4 +66,6 @@ private:
     int m_windowSize = 40;
     bool m_editable = false;
     bool m_inActivate = false;
+    bool m_paused = false;
+    bool m_stale = false;  // moved or changed while paused
 };

@@ -277,6 +277,41 @@ private slots:
         QVERIFY(first50 > 0 && last50 > first50);
         QCOMPARE(grid.visualRect(grid.dataSetModel()->index(0, 0)).top(), 0);
     }
+
+    // A grid off screen (a tab not shown) reads nothing while the cursor
+    // moves, and shows the current window as soon as it is shown again.
+    void hiddenGridCatchesUpWhenShown()
+    {
+        TDBGrid grid;
+        grid.resize(400, 200);
+        grid.setDataSet(table.get());
+        DataSetModel* m = grid.dataSetModel();
+        QVERIFY(m->isPaused());
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QVERIFY(!m->isPaused());
+        QCOMPARE(idAt(m, m->currentRow()), 1);
+
+        grid.hide();
+        QVERIFY(m->isPaused());
+        table->findKey({70});
+        table->next();
+        QCOMPARE(idAt(m, m->currentRow()), 1);  // not re-read while hidden
+
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(idAt(m, m->currentRow()), 71);
+        QCOMPARE(grid.currentIndex().row(), m->currentRow());
+        QCOMPARE(bar(grid)->value(), 1);
+
+        // Rows changed while hidden show too.
+        grid.hide();
+        table->edit();
+        table->fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("CHANGED"));
+        table->post();
+        grid.show();
+        QCOMPARE(m->data(m->index(m->currentRow(), 1), Qt::DisplayRole).toString(), QStringLiteral("CHANGED"));
+    }
 };
 
 QTEST_MAIN(TestGrid)
