@@ -621,6 +621,16 @@ static QString sanitize(const QString& s)
     return out;
 }
 
+// The schema version is kept per catalog, so that catalogs sharing one
+// database (a single PostgreSQL database holding both) keep their own. A row
+// without a catalog comes from a database made before versions were kept
+// per catalog and stands for every catalog.
+bool Connection::schemaVersionHasCatalog()
+{
+    const QSqlRecord columns = database().record(QStringLiteral("_schema_version"));
+    return columns.contains(QStringLiteral("catalog"));
+}
+
 int Connection::storedSchemaVersion()
 {
     connect();
@@ -631,7 +641,11 @@ int Connection::storedSchemaVersion()
             has = true;
     if (!has)
         return 0;
-    return scalar(QStringLiteral("SELECT MAX(version) FROM _schema_version")).toInt();
+    if (!schemaVersionHasCatalog())
+        return scalar(QStringLiteral("SELECT MAX(version) FROM _schema_version")).toInt();
+    return scalar(QStringLiteral("SELECT MAX(version) FROM _schema_version WHERE catalog = ? OR catalog IS NULL"),
+                  {m_catalog->name})
+        .toInt();
 }
 
 void Connection::createSchema()
@@ -640,7 +654,9 @@ void Connection::createSchema()
     const Backend b = backend();
     beginTransaction();
     try {
-        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS _schema_version (version INTEGER NOT NULL)"));
+        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS _schema_version (catalog TEXT, version INTEGER NOT NULL)"));
+        if (!schemaVersionHasCatalog())
+            exec(QStringLiteral("ALTER TABLE _schema_version ADD COLUMN catalog TEXT"));
         for (const TableDef& t : m_catalog->tables) {
             const QString tq = quoteName(t.name);
             QString seq;
@@ -697,8 +713,9 @@ void Connection::createSchema()
                          .arg(sanitize(t.name), tq, fq));
             }
         }
-        exec(QStringLiteral("DELETE FROM _schema_version"));
-        exec(QStringLiteral("INSERT INTO _schema_version (version) VALUES (?)"), {m_catalog->schemaVersion});
+        exec(QStringLiteral("DELETE FROM _schema_version WHERE catalog = ? OR catalog IS NULL"), {m_catalog->name});
+        exec(QStringLiteral("INSERT INTO _schema_version (catalog, version) VALUES (?, ?)"),
+             {m_catalog->name, m_catalog->schemaVersion});
         commit();
     } catch (...) {
         rollback();

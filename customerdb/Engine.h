@@ -141,6 +141,8 @@ public:
     void detach(DataSet* ds);
 
 private:
+    bool schemaVersionHasCatalog();
+
     QString m_name;
     const Catalog* m_catalog;
     ConnectionSettings m_settings;

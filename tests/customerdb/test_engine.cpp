@@ -534,6 +534,35 @@ private slots:
         u.open();
         QCOMPARE(u.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("KEEP"));
         QVERIFY(u.fieldByName(QStringLiteral("Extra")).isNull());
+        u.close();
+
+        // Another catalog in the same database keeps a version of its own.
+        Catalog other;
+        other.name = QStringLiteral("OtherTest");
+        other.schemaVersion = 7;
+        Connection second(QStringLiteral("other"), &other);
+        second.setSettings(settings);
+        QCOMPARE(second.storedSchemaVersion(), 0);
+        second.createSchema();
+        QCOMPARE(second.storedSchemaVersion(), 7);
+        QCOMPARE(upgraded.storedSchemaVersion(), 2);
+        upgraded.createSchema();
+        QCOMPARE(second.storedSchemaVersion(), 7);
+        second.disconnect();
+
+        // A database from before versions were kept per catalog: its one
+        // row stands for every catalog until each records its own.
+        upgraded.exec(QStringLiteral("DROP TABLE _schema_version"));
+        upgraded.exec(QStringLiteral("CREATE TABLE _schema_version (version INTEGER NOT NULL)"));
+        upgraded.exec(QStringLiteral("INSERT INTO _schema_version (version) VALUES (1)"));
+        QCOMPARE(upgraded.storedSchemaVersion(), 1);
+        QCOMPARE(second.storedSchemaVersion(), 1);
+        upgraded.createSchema();
+        QCOMPARE(upgraded.storedSchemaVersion(), 2);
+        second.createSchema();
+        QCOMPARE(second.storedSchemaVersion(), 7);
+        QCOMPARE(upgraded.storedSchemaVersion(), 2);
+        second.disconnect();
         upgraded.disconnect();
     }
 };
