@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStaticText>
+#include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
 #include <QWheelEvent>
 
@@ -280,6 +281,75 @@ void TDBGrid::mousePressEvent(QMouseEvent* e)
         return;
     }
     QTableView::mousePressEvent(e);
+}
+
+// Paints the window's cells and the grid lines directly: the table view's own
+// painting asks the style for every cell's panel and draws each grid line
+// separately, which costs as much again as the text on every repaint.
+void TDBGrid::paintEvent(QPaintEvent* e)
+{
+    if (!m_model) {
+        QTableView::paintEvent(e);
+        return;
+    }
+    QPainter painter(viewport());
+    const QRect area = e->rect();
+    const int rows = m_model->rowCount();
+    const int columns = m_model->columnCount();
+    const QColor gridColor = QColor::fromRgba(static_cast<QRgb>(
+        style()->styleHint(QStyle::SH_Table_GridLineColor, nullptr, this)));
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QItemSelectionModel* selection = selectionModel();
+    const QModelIndex current = currentIndex();
+    const int firstColumn = qMax(0, columnAt(area.left()));
+    int lastColumn = columnAt(area.right());
+    if (lastColumn < 0)
+        lastColumn = columns - 1;
+    int bottom = 0;
+    for (int row = 0; row < rows; ++row) {
+        const int y = rowViewportPosition(row);
+        const int h = rowHeight(row);
+        bottom = y + h;
+        if (y > area.bottom())
+            break;
+        if (bottom <= area.top())
+            continue;
+        for (int column = firstColumn; column <= lastColumn; ++column) {
+            if (isColumnHidden(column))
+                continue;
+            const int x = columnViewportPosition(column);
+            const int w = columnWidth(column);
+            const QModelIndex index = m_model->index(row, column);
+            option.rect = QRect(x, y, w - 1, h - 1);
+            option.state = QStyle::State_Enabled;
+            if (isEnabled() && window()->isActiveWindow())
+                option.state |= QStyle::State_Active;
+            if (selection && selection->isSelected(index))
+                option.state |= QStyle::State_Selected;
+            if (index == current && hasFocus())
+                option.state |= QStyle::State_HasFocus;
+            if (isPersistentEditorOpen(index) || (state() == EditingState && index == current))
+                continue;  // the editor covers the cell
+            itemDelegateForIndex(index)->paint(&painter, option, index);
+        }
+    }
+    // Grid lines: one pixel at the right and bottom edge of every cell.
+    if (showGrid()) {
+        const int right = columns > 0 ? columnViewportPosition(columns - 1) + columnWidth(columns - 1) : 0;
+        for (int column = firstColumn; column <= lastColumn; ++column) {
+            if (isColumnHidden(column))
+                continue;
+            const int x = columnViewportPosition(column) + columnWidth(column) - 1;
+            painter.fillRect(QRect(x, area.top(), 1, qMin(bottom, area.bottom() + 1) - area.top()), gridColor);
+        }
+        for (int row = 0; row < rows; ++row) {
+            const int y = rowViewportPosition(row) + rowHeight(row) - 1;
+            if (y < area.top() || y > area.bottom())
+                continue;
+            painter.fillRect(QRect(area.left(), y, qMin(right, area.right() + 1) - area.left(), 1), gridColor);
+        }
+    }
 }
 
 void TDBGrid::showEvent(QShowEvent* e)

@@ -28,6 +28,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void updateGeometries() override;
+    void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
