@@ -3,6 +3,7 @@
 //   trellane-screenshots OUT_DIR
 // Messages and errors that start-up shows go to standard error instead of
 // message boxes; the exit code is 1 when start-up showed an error.
+#include "helpers/ConsoleStyle.h"
 #include "helpers/QtPlatform.h"
 #include "shell/Mainfrm.h"
 
@@ -45,6 +46,7 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    Trellane::useConsoleStyle();
     const QStringList args = QApplication::arguments();
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: trellane-screenshots OUT_DIR\n");

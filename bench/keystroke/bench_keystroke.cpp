@@ -21,6 +21,7 @@
 #include "accounts/AccountsTab.h"
 #include "accounts/SubmittersTab.h"
 #include "customerdb/Settings.h"
+#include "helpers/ConsoleStyle.h"
 #include "shell/Console.h"
 #include "shell/DataModule.h"
 
@@ -110,6 +111,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    Trellane::useConsoleStyle();  // as the console does
 
     const bool pg = qEnvironmentVariable("TRELLANE_BENCH_BACKEND").compare(QLatin1String("postgres"), Qt::CaseInsensitive) == 0;
     const QString backend = pg ? QStringLiteral("postgres") : QStringLiteral("sqlite");

@@ -1,0 +1,66 @@
+#include "helpers/ConsoleStyle.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QPixmapCache>
+#include <QStyleFactory>
+#include <QStyleOption>
+
+#include <memory>
+
+ConsoleStyle::ConsoleStyle()
+    : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
+{
+}
+
+void ConsoleStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                                 const QWidget* widget) const
+{
+    if ((element != PE_PanelLineEdit && element != PE_FrameLineEdit) || !option || option->rect.isEmpty()
+        || option->rect.width() > 2000 || option->rect.height() > 200) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        return;
+    }
+    const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+    // Everything the frame's look depends on: size, state and colours.
+    const QPalette& pal = option->palette;
+    QString key = QStringLiteral("trellane-frame-%1-%2x%3-%4-%5")
+                      .arg(int(element))
+                      .arg(option->rect.width())
+                      .arg(option->rect.height())
+                      .arg(uint(option->state), 0, 16)
+                      .arg(dpr);
+    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Window, QPalette::Highlight, QPalette::Shadow,
+                                     QPalette::Light, QPalette::Dark, QPalette::Mid, QPalette::Text})
+        key += QLatin1Char('-') + QString::number(pal.color(role).rgba(), 16);
+    if (const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option))
+        key += QStringLiteral("-%1-%2").arg(frame->lineWidth).arg(int(frame->features));
+
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
+        pixmap = QPixmap((QSizeF(option->rect.size()) * dpr).toSize());
+        pixmap.setDevicePixelRatio(dpr);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        std::unique_ptr<QStyleOption> copy;
+        if (const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option))
+            copy = std::make_unique<QStyleOptionFrame>(*frame);
+        else
+            copy = std::make_unique<QStyleOption>(*option);
+        copy->rect = QRect(QPoint(0, 0), option->rect.size());
+        QProxyStyle::drawPrimitive(element, copy.get(), &p, widget);
+        p.end();
+        QPixmapCache::insert(key, pixmap);
+    }
+    painter->drawPixmap(option->rect.topLeft(), pixmap);
+}
+
+namespace Trellane {
+
+void useConsoleStyle()
+{
+    QApplication::setStyle(new ConsoleStyle);
+}
+
+} // namespace Trellane

@@ -1,0 +1,123 @@
+// Entry boxes look the same under the console's style as under the style it
+// wraps, in every state: frames copied from the cache must match the ones the
+// style would have drawn for that size, state and palette.
+#include "helpers/ConsoleStyle.h"
+
+#include <QLineEdit>
+#include <QPainter>
+#include <QStyleOptionFrame>
+#include <QStyleFactory>
+#include <QtTest>
+
+class TestConsoleStyle : public QObject {
+    Q_OBJECT
+
+    // The box drawn with the given style, in a window of its own.
+    static QImage draw(QStyle* style, const std::function<void(QLineEdit&)>& setUp, QSize size)
+    {
+        QWidget host;
+        host.setStyle(style);
+        QLineEdit box(&host);
+        box.setStyle(style);
+        box.setGeometry(QRect(QPoint(5, 5), size));
+        box.setText(QStringLiteral("(555)123-4567"));
+        host.resize(size + QSize(10, 10));
+        host.show();
+        if (!QTest::qWaitForWindowExposed(&host))
+            return {};
+        QApplication::setActiveWindow(&host);
+        setUp(box);
+        QCoreApplication::processEvents();
+        return box.grab().toImage();
+    }
+
+    // Equal up to the rounding of anti-aliased edges composed from a copy
+    // (at most a few levels per channel).
+    static bool sameLook(const QImage& got, const QImage& expected, bool report = true)
+    {
+        if (got.size() != expected.size())
+            return false;
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x) {
+                const QRgb a = got.pixel(x, y), b = expected.pixel(x, y);
+                if (qAbs(qRed(a) - qRed(b)) > 3 || qAbs(qGreen(a) - qGreen(b)) > 3 || qAbs(qBlue(a) - qBlue(b)) > 3) {
+                    if (report)
+                        qWarning("pixel %d,%d differs: %08x against %08x", x, y, a, b);
+                    return false;
+                }
+            }
+        return true;
+    }
+
+private slots:
+    void framesMatchTheWrappedStyle_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("plain") << 0 << QSize(120, 24);
+        QTest::newRow("other size") << 0 << QSize(270, 22);
+        QTest::newRow("disabled") << 1 << QSize(120, 24);
+        QTest::newRow("read-only") << 2 << QSize(120, 24);
+        QTest::newRow("coloured") << 3 << QSize(120, 24);
+    }
+    void framesMatchTheWrappedStyle()
+    {
+        QFETCH(int, kind);
+        QFETCH(QSize, size);
+        auto setUp = [kind](QLineEdit& box) {
+            switch (kind) {
+            case 1: box.setEnabled(false); break;
+            case 2: box.setReadOnly(true); break;
+            case 3: {
+                QPalette pal = box.palette();
+                pal.setColor(QPalette::Base, Qt::red);
+                pal.setColor(QPalette::Text, Qt::white);
+                box.setPalette(pal);
+                break;
+            }
+            default: break;
+            }
+        };
+        std::unique_ptr<QStyle> plain(QStyleFactory::create(QApplication::style()->name()));
+        ConsoleStyle console;
+        // Twice with the console's style: drawn, then copied from the cache.
+        const QImage expected = draw(plain.get(), setUp, size);
+        QVERIFY(!expected.isNull());
+        QVERIFY(sameLook(draw(&console, setUp, size), expected));
+        QVERIFY(sameLook(draw(&console, setUp, size), expected));
+    }
+
+    // The frame drawn for each state is the wrapped style's frame for that
+    // state, also when the same size was drawn before in another state.
+    void everyStateHasItsOwnFrame()
+    {
+        std::unique_ptr<QStyle> plain(QStyleFactory::create(QApplication::style()->name()));
+        ConsoleStyle console;
+        QLineEdit box;
+        auto frame = [&](QStyle* style, QStyle::State state) {
+            QStyleOptionFrame option;
+            option.initFrom(&box);
+            option.rect = QRect(0, 0, 120, 24);
+            option.state = state;
+            option.lineWidth = 1;
+            QImage img(option.rect.size(), QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::white);
+            QPainter p(&img);
+            style->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &p, &box);
+            return img;
+        };
+        const QStyle::State base = QStyle::State_Enabled | QStyle::State_Active;
+        const QList<QStyle::State> states = {
+            base, base | QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange, base | QStyle::State_MouseOver,
+            base | QStyle::State_ReadOnly, QStyle::State_Active};
+        for (int round = 0; round < 2; ++round)
+            for (QStyle::State state : states)
+                QVERIFY2(sameLook(frame(&console, state), frame(plain.get(), state)),
+                         qPrintable(QStringLiteral("state %1").arg(uint(state), 0, 16)));
+        // The wrapped style does draw the focus differently.
+        QVERIFY(!sameLook(frame(plain.get(), states[1]), frame(plain.get(), states[0]), false));
+    }
+};
+
+QTEST_MAIN(TestConsoleStyle)
+#include "test_consolestyle.moc"
