@@ -3,9 +3,9 @@
 #include "ui_AccountsTab.h"
 
 #include "accounts/EntryRules.h"
-#include "helpers/PhoneEdit.h"
 #include "customerdb/DataVersionName.h"
 #include "helpers/Command.h"
+#include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
 #include "shell/Console.h"

@@ -2,8 +2,8 @@
 // its vendor ID test and a refused post, New/Cancel/Delete, the search bar,
 // and the renewal notice.
 #include "dealers/DealersTab.h"
-#include "helpers/PhoneEdit.h"
 #include "helpers/Command.h"
+#include "helpers/PhoneEdit.h"
 #include "shell/DataModule.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestPlatform.h"
