@@ -11,6 +11,7 @@
 #include "shell/Console.h"
 #include "shell/DataModule.h"
 
+#include <QScopeGuard>
 #include <QShortcut>
 
 using Accounts::ExpiryShade;
@@ -474,10 +475,7 @@ void TAccountsTab::btnUpdateClick()
     Db::Table* pat = m_console.data().tblMWPAT;
     ui->btnUpdate->setEnabled(false);
     // The button is usable again however the update ends.
-    struct Reenable {
-        QPushButton* button;
-        ~Reenable() { button->setEnabled(true); }
-    } reenable{ui->btnUpdate};
+    const auto reenable = qScopeGuard([this] { ui->btnUpdate->setEnabled(true); });
 
     if (!pat->findKey({ui->edtChartNumber->text()})) {
         Trellane::platform().showMessage(QStringLiteral("No Chart Found."));

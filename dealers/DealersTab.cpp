@@ -11,6 +11,7 @@
 
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QValidator>
 
@@ -28,15 +29,6 @@ public:
         return Acceptable;
     }
 };
-
-// Runs a step when the scope ends, however it ends.
-template <typename F>
-struct Finally {
-    F f;
-    ~Finally() { f(); }
-};
-template <typename F>
-Finally(F) -> Finally<F>;
 
 // Key field of each item of the order list.
 const char* const kOrders[] = {"DealerCode", "Name", "LastName", "VendorID"};
@@ -170,10 +162,10 @@ void TDealersTab::btnSavDealerClick()
         }
     };
 
-    Finally done{[&] {
+    const auto done = qScopeGuard([&] {
         m_console.DisableButtons(true);
         vendors.close();
-    }};
+    });
     const bool adding = t.state() == Db::DataSetState::Insert || t.isEmpty();
     if (t.state() == Db::DataSetState::Browse) {
         t.edit();
@@ -210,7 +202,7 @@ void TDealersTab::btnCancelDealerClick()
 void TDealersTab::btnDelDealerClick()
 {
     m_console.DisableButtons(false);
-    Finally done{[this] { m_console.DisableButtons(true); }};
+    const auto done = qScopeGuard([this] { m_console.DisableButtons(true); });
     if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this record?")))
         m_console.data().tblDealer->del();  // a pending new record is discarded instead
 }
@@ -278,11 +270,11 @@ void TDealersTab::Button10Click()
     m_console.Memo2()->setPlainText(stored.join(QLatin1Char('\n')));
     // The stored text comes back and the button is enabled again however
     // the run ends.
-    Finally restore{[&] {
+    const auto restore = qScopeGuard([&] {
         q.close();
         q.setSql(stored);
         ui->Button10->setEnabled(true);
-    }};
+    });
 
     // The dealer's code is bound as a value, so that any code, quotes
     // included, selects its own accounts and cannot alter the statement.

@@ -2,6 +2,7 @@
 // Shared set-up of the account tab tests: rows written straight into the
 // test databases, and typed access to the tabs' controls by object name.
 #include "customerdb/Engine.h"
+#include "tests/support/TestDb.h"
 
 #include <QTest>
 #include <QVariantMap>
@@ -9,17 +10,7 @@
 
 namespace Fixture {
 
-// Appends one record with the given field values to a table of conn.
-inline void insertRow(Db::Connection* conn, const QString& table, const QVariantMap& values)
-{
-    Db::Table t(conn);
-    t.setTableName(table);
-    t.open();
-    t.append();
-    for (auto it = values.begin(); it != values.end(); ++it)
-        t.fieldByName(it.key()).setValue(it.value());
-    t.post();
-}
+using TestDb::insertRow;
 
 // The stored record of Registration with that number, as a field map.
 inline QVariantMap account(Db::Connection* conn, int serial)

@@ -6,6 +6,7 @@
 #include "helpers/PhoneEdit.h"
 #include "shell/DataModule.h"
 #include "tests/support/TestConsole.h"
+#include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
 #include <QComboBox>
@@ -41,13 +42,7 @@ class TestDealers : public QObject {
 
     void insert(const QString& table, const QVariantMap& values)
     {
-        Db::Table t(console->data().connTrellaneEMC);
-        t.setTableName(table);
-        t.open();
-        t.append();
-        for (auto it = values.begin(); it != values.end(); ++it)
-            t.fieldByName(it.key()).setValue(it.value());
-        t.post();
+        TestDb::insertRow(console->data().connTrellaneEMC, table, values);
     }
     void addDealer(const QString& code, const QString& name, const QString& vendor, const QString& office = {})
     {

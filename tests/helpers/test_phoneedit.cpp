@@ -31,6 +31,23 @@ private slots:
         QCOMPARE(e.text(), QStringLiteral("(   )   -    "));
     }
 
+    void displayForm_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ten") << "5551234567" << "(555)123-4567";
+        QTest::newRow("letters") << "555CALLNOW" << "(555)CAL-LNOW";
+        QTest::newRow("seven") << "5551234" << "5551234";
+        QTest::newRow("eleven") << "15551234567" << "15551234567";
+        QTest::newRow("empty") << "" << "";
+    }
+    void displayForm()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QCOMPARE(TPhoneEdit::displayForm(stored), shown);
+    }
+
     void typing()
     {
         TestPlatform platform;

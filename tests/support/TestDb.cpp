@@ -51,4 +51,15 @@ Db::ConnectionSettings fresh(const QString& tag)
     return s;
 }
 
+void insertRow(Db::Connection* conn, const QString& table, const QVariantMap& values)
+{
+    Db::Table t(conn);
+    t.setTableName(table);
+    t.open();
+    t.append();
+    for (auto it = values.begin(); it != values.end(); ++it)
+        t.fieldByName(it.key()).setValue(it.value());
+    t.post();
+}
+
 } // namespace TestDb

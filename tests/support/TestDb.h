@@ -6,6 +6,8 @@
 // PGHOST, PGPORT, PGUSER); the test script throws the whole server away.
 #include "customerdb/Engine.h"
 
+#include <QVariantMap>
+
 namespace TestDb {
 
 Db::Backend backend();
@@ -13,5 +15,8 @@ bool isPostgres();
 
 // Settings of a new, empty database named after tag (unique per process).
 Db::ConnectionSettings fresh(const QString& tag);
+
+// Appends one record with the given field values to a table of conn.
+void insertRow(Db::Connection* conn, const QString& table, const QVariantMap& values);
 
 } // namespace TestDb
