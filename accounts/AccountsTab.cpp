@@ -3,13 +3,13 @@
 #include "ui_AccountsTab.h"
 
 #include "accounts/EntryRules.h"
+#include "customerdb/DataModule.h"
 #include "customerdb/DataVersionName.h"
 #include "helpers/Command.h"
+#include "helpers/Console.h"
 #include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
-#include "shell/Console.h"
-#include "shell/DataModule.h"
 
 #include <QScopeGuard>
 #include <QShortcut>
@@ -220,10 +220,7 @@ void TAccountsTab::showExpiry(QDateEdit* picker, const QString& dateField, const
 // loaded account belongs to one, not to the vendor's own accounts ("M").
 void TAccountsTab::followResellerOnAddCharges()
 {
-    if (!m_addCharges)
-        m_addCharges = qobject_cast<QAbstractButton*>(m_console.control(QStringLiteral("Button12")));
-    if (m_addCharges)
-        m_addCharges->setEnabled(ui->edtDealer->text() != QLatin1String("M"));
+    emit addChargesAllowed(ui->edtDealer->text() != QLatin1String("M"));
 }
 
 void TAccountsTab::ClearAccount()

@@ -3,14 +3,12 @@
 // panel below. The panel is not bound to the table: LoadAccount copies the
 // current Registration record into it after every cursor move, and only
 // "&Save" writes the boxes back.
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 
 class Console;
-class QAbstractButton;
 class QDateEdit;
 
 namespace Ui {
@@ -51,6 +49,12 @@ public:
     // "Update Medisoft": copies the panel into the account's patient record.
     void btnUpdateClick();
 
+signals:
+    // After every load of the panel: true when the loaded account belongs to
+    // a reseller (not the vendor's own "M"), whose charges the Dealers tab's
+    // "Add Charges" posts.
+    void addChargesAllowed(bool allowed);
+
 public slots:
     // Selects "Serial Number" in the search order list and runs its change
     // handler (start-up).
@@ -68,5 +72,4 @@ private:
     // A stored core product that is not in the list: kept so that saving
     // the account does not blank it.
     QString m_unlistedCoreProduct;
-    QPointer<QAbstractButton> m_addCharges;
 };

@@ -2,11 +2,11 @@
 
 #include "ui_SubmittersTab.h"
 
+#include "customerdb/DataModule.h"
 #include "customerdb/Settings.h"
 #include "helpers/Command.h"
+#include "helpers/Console.h"
 #include "helpers/Platform.h"
-#include "shell/Console.h"
-#include "shell/DataModule.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "admin/DemoData.h"
 
-#include "billing/PracticeSchema.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "helpers/Platform.h"
 

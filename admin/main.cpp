@@ -11,7 +11,7 @@
 //   --customer-service NAME  --practice-service NAME   (PostgreSQL, libpq services)
 //   --pg-database NAME       (PostgreSQL database of both, libpq environment)
 #include "admin/DemoData.h"
-#include "billing/PracticeSchema.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "customerdb/Settings.h"
 

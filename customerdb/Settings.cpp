@@ -1,5 +1,7 @@
 #include "customerdb/Settings.h"
 
+#include "SiteConfig.h"
+
 #include <QDir>
 #include <QStandardPaths>
 

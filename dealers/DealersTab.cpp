@@ -1,12 +1,12 @@
 #include "dealers/DealersTab.h"
 
+#include "customerdb/DataModule.h"
 #include "customerdb/Engine.h"
-#include "helpers/PhoneEdit.h"
 #include "helpers/Command.h"
+#include "helpers/Console.h"
+#include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
-#include "shell/Console.h"
-#include "shell/DataModule.h"
 #include "ui_DealersTab.h"
 
 #include <QLocale>
@@ -71,6 +71,11 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
 }
 
 TDealersTab::~TDealersTab() = default;
+
+void TDealersTab::setAddChargesEnabled(bool enabled)
+{
+    ui->Button12->setEnabled(enabled);
+}
 
 void TDealersTab::LoadDealer()
 {

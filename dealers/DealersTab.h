@@ -41,6 +41,11 @@ public:
     // regional date separator.
     static QString noticeDate(const QDate& date);
 
+public slots:
+    // "Add Charges" bills a reseller's account: the Accounts tab says whether
+    // its loaded account is one.
+    void setAddChargesEnabled(bool enabled);
+
 private:
     Console& m_console;
     std::unique_ptr<Ui::DealersTab> ui;

@@ -4,6 +4,8 @@
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
 
+#include "SiteConfig.h"
+
 #include <QFile>
 
 #include <algorithm>

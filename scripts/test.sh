@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TRELLANE_BUILD_DIR:-$root/build}
 
 bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELLANE_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 pgdir=$(mktemp -d /tmp/trellane-pg.XXXXXX)

@@ -4,6 +4,7 @@
 #include "accounts/AccountsTab.h"
 #include "accounts/SubmittersTab.h"
 #include "billing/BillingTab.h"
+#include "customerdb/DataModule.h"
 #include "customerdb/Settings.h"
 #include "dealers/DealersTab.h"
 #include "helpers/Command.h"
@@ -11,7 +12,6 @@
 #include "helpers/Trellane.h"
 #include "releases/ReleaseLookup.h"
 #include "requests/RequestsTab.h"
-#include "shell/DataModule.h"
 #include "shell/Outputfrm.h"
 
 #include <QCoreApplication>
@@ -127,6 +127,8 @@ void TfrmMain::buildTabs()
     ui->tabRequests->layout()->addWidget(m_requests);
     m_billing = new TBillingTab(*this, ui->tabBilling);
     ui->tabBilling->layout()->addWidget(m_billing);
+
+    connect(m_accounts, &TAccountsTab::addChargesAllowed, m_dealers, &TDealersTab::setAddChargesEnabled);
 }
 
 void TfrmMain::findOrMakeLabel42()

@@ -5,7 +5,7 @@
 // button, the submitter refresh on its tab, the 30-minute release label
 // timer, and the updater launch at exit.
 #include "customerdb/Engine.h"
-#include "shell/Console.h"
+#include "helpers/Console.h"
 
 #include <QPointer>
 #include <QString>
@@ -59,8 +59,10 @@ public:
     QTextEdit* RichEdit1() override;
     QPlainTextEdit* Memo2() override;
     TfrmOutput* frmOutput() override;
-    QWidget* control(const QString& objectName) override;
     QWidget* window() override { return this; }
+
+    // A control of any tab by its object name (nullptr when absent).
+    QWidget* control(const QString& objectName);
 
     // Program start creates the output window after the main window.
     void setFrmOutput(TfrmOutput* output);

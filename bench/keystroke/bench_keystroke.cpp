@@ -20,10 +20,10 @@
 // the repaint), and per-order figures on lines starting with "#".
 #include "accounts/AccountsTab.h"
 #include "accounts/SubmittersTab.h"
+#include "customerdb/DataModule.h"
 #include "customerdb/Settings.h"
+#include "helpers/Console.h"
 #include "helpers/ConsoleStyle.h"
-#include "shell/Console.h"
-#include "shell/DataModule.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -63,7 +63,6 @@ public:
     QTextEdit* RichEdit1() override { return m_richEdit1; }
     QPlainTextEdit* Memo2() override { return m_memo2; }
     TfrmOutput* frmOutput() override { return nullptr; }
-    QWidget* control(const QString& name) override { return m_host.findChild<QWidget*>(name); }
     QWidget* window() override { return &m_host; }
     QWidget* host() { return &m_host; }
 

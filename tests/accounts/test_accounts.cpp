@@ -363,7 +363,7 @@ private slots:
     void refreshCancelDeleteAndAddCharges()
     {
         auto* addCharges = new QPushButton(QStringLiteral("Add Charges"), console->host());
-        addCharges->setObjectName(QStringLiteral("Button12"));
+        connect(tab, &TAccountsTab::addChargesAllowed, addCharges, &QPushButton::setEnabled);
         account(1, {{"RegisterName", "ONE"}, {"DealerCode", "M"}});
         account(2, {{"RegisterName", "TWO"}, {"DealerCode", "DLR2"}});
         account(3, {{"RegisterName", "THREE"}});

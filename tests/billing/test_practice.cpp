@@ -1,7 +1,7 @@
 // The practice database stand-in: column names with blanks in any case, text
 // cut to the column, case numbers given on posting, and the case and
 // transaction tables following the billing query and the current case.
-#include "billing/PracticeSchema.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "tests/support/TestDb.h"
 

@@ -2,8 +2,8 @@
 // queries run on this backend with a pinned today, the calculated release
 // name, and the demo and generated data sets.
 #include "admin/DemoData.h"
-#include "billing/PracticeSchema.h"
 #include "customerdb/DataVersionName.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"

@@ -1,10 +1,10 @@
 // The Dealers tab offscreen on real databases: loading the panel, Save with
 // its vendor ID test and a refused post, New/Cancel/Delete, the search bar,
 // and the renewal notice.
+#include "customerdb/DataModule.h"
 #include "dealers/DealersTab.h"
 #include "helpers/Command.h"
 #include "helpers/PhoneEdit.h"
-#include "shell/DataModule.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"

@@ -3,11 +3,11 @@
 // release label timer, the submitter refresh on its tab, DisableButtons and
 // the error box. The update server is a real HTTP server on loopback; the
 // databases are fresh test databases.
-#include "billing/PracticeSchema.h"
+#include "customerdb/DataModule.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "helpers/Command.h"
 #include "releases/ReleaseLookup.h"
-#include "shell/DataModule.h"
 #include "shell/Mainfrm.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"

@@ -43,8 +43,3 @@ TfrmOutput* TestConsole::frmOutput()
         m_output = new TfrmOutput();
     return m_output;
 }
-
-QWidget* TestConsole::control(const QString& objectName)
-{
-    return m_host->findChild<QWidget*>(objectName);
-}

@@ -1,10 +1,10 @@
 #pragma once
 // A stand-in main window for tab tests: the components on fresh test
 // databases (schema created), the two scratch areas, the output window, and a
-// host widget holding the tabs under test so that DisableButtons and
-// control() reach every button and control of them.
-#include "shell/Console.h"
-#include "shell/DataModule.h"
+// host widget holding the tabs under test so that DisableButtons reaches
+// every button of them.
+#include "customerdb/DataModule.h"
+#include "helpers/Console.h"
 
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -23,7 +23,6 @@ public:
     QTextEdit* RichEdit1() override { return m_richEdit1; }
     QPlainTextEdit* Memo2() override { return m_memo2; }
     TfrmOutput* frmOutput() override;
-    QWidget* control(const QString& objectName) override;
     QWidget* window() override { return m_host.get(); }
 
     // Parent of the tabs under test.

@@ -1,4 +1,4 @@
-#include "billing/PracticeSchema.h"
+#include "customerdb/PracticeSchema.h"
 
 using namespace Db;
 

@@ -1,6 +1,7 @@
 #pragma once
-// What the tabs of the main window use of the window and of each other. The
-// main window implements it; each tab receives it at construction.
+// What the tabs of the main window use of the window. The main window
+// implements it; each tab receives it at construction. Tabs never reach into
+// each other: links between them are signals the main window connects.
 #include <QString>
 
 class QPlainTextEdit;
@@ -24,11 +25,6 @@ public:
 
     // The output window living as long as the program.
     virtual TfrmOutput* frmOutput() = 0;
-
-    // A control of any tab by its object name (nullptr when absent), for the
-    // few places one tab reaches into another ("Add Charges" follows the
-    // loaded account's reseller).
-    virtual QWidget* control(const QString& objectName) = 0;
 
     // The window that owns dialogs and message boxes.
     virtual QWidget* window() = 0;

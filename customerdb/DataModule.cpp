@@ -1,6 +1,6 @@
-#include "shell/DataModule.h"
+#include "customerdb/DataModule.h"
 
-#include "billing/PracticeSchema.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 
 TDataModule::TDataModule(const Db::ConnectionSettings& customer, const Db::ConnectionSettings& practice,
