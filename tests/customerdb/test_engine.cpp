@@ -219,9 +219,10 @@ private slots:
         QCOMPARE(names(t), (QStringList{"JONES", "SMITH", "SMITH", "SMYTHE"}));
     }
 
-    void editing()
+private:
+    // People 10 (every field typed), 20 "X" and 30 "Y", in Id order.
+    void addTypedPeople(Table& t)
     {
-        Table t(conn.get());
         t.setTableName(QStringLiteral("People"));
         t.setIndexFieldNames(QStringLiteral("Id"));
         t.open();
@@ -240,6 +241,13 @@ private slots:
         QCOMPARE(t.state(), DataSetState::Browse);
         addPerson(t, 20, QStringLiteral("X"));
         addPerson(t, 30, QStringLiteral("Y"));
+    }
+
+private slots:
+    void editingWritesTypedValues()
+    {
+        Table t(conn.get());
+        addTypedPeople(t);
 
         QVERIFY(t.findKey({10}));
         QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("ABCDEFGHIJ"));
@@ -256,6 +264,13 @@ private slots:
         QCOMPARE(t.fieldByName(QStringLiteral("Active")).asBoolean(), false);
         QCOMPARE(t.fieldByName(QStringLiteral("Score")).asInteger(), 0);
         QVERIFY_THROWS_EXCEPTION(EngineError, t.fieldByName(QStringLiteral("Nope")));
+    }
+
+    void editingCancelsWritesAndClears()
+    {
+        Table t(conn.get());
+        addTypedPeople(t);
+        QVERIFY(t.findKey({20}));
 
         // Cancel restores the record; edit writes; setNull clears.
         t.edit();
@@ -279,6 +294,12 @@ private slots:
         t.cancel();
         QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 20);
         QCOMPARE(t.recordCount(), 3);
+    }
+
+    void editingRefusedKeyAndDeletes()
+    {
+        Table t(conn.get());
+        addTypedPeople(t);
 
         // A unique key violation is an engine error and keeps the insert.
         t.append();
@@ -405,9 +426,11 @@ private slots:
         QVERIFY(byQuery.isEmpty());
     }
 
-    void queries()
+private:
+    // People 1..700 named "N0001".., born 2026-12-09 plus Id - 5 days:
+    // enough rows to cross the query's blocks of rows.
+    void addManyPeople()
     {
-        // Enough rows to cross the query's blocks of rows.
         conn->beginTransaction();
         for (int i = 1; i <= 700; ++i)
             conn->exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
@@ -415,7 +438,12 @@ private slots:
                                 conn->quoteName(QStringLiteral("Name")), conn->quoteName(QStringLiteral("Born"))),
                        {i, QStringLiteral("N%1").arg(i, 4, 10, QLatin1Char('0')), QDate(2026, 12, 9).addDays(i - 5)});
         conn->commit();
+    }
 
+private slots:
+    void queryLinesParametersAndBlocks()
+    {
+        addManyPeople();
         Query q(conn.get());
         q.setSql({QStringLiteral("Select"), QStringLiteral(" Max(Id) Top"), QStringLiteral("From People")});
         QCOMPARE(q.sql().size(), 3);
@@ -456,7 +484,12 @@ private slots:
         QCOMPARE(q.recordCount(), 0);
         QVERIFY(q.isEmpty());
         q.close();
+    }
 
+    void queryDatesFollowThePinnedToday()
+    {
+        addManyPeople();
+        Query q(conn.get());
         // The database's today can be pinned; CurDate() arithmetic follows it.
         conn->setPinnedToday(QDate(2026, 12, 9));
         q.setSql({QStringLiteral("Select Id From People"),
@@ -470,7 +503,10 @@ private slots:
         q.setSql({QStringLiteral("Select Count(*) N From People Where Born = CurDate()")});
         q.open();
         QCOMPARE(q.fieldByName(QStringLiteral("N")).asInteger(), 1);
+    }
 
+    void queryErrorCarriesTheEnginesText()
+    {
         // A broken statement is an engine error carrying the engine's text.
         Query bad(conn.get());
         bad.setSql({QStringLiteral("Select Nope From People")});

@@ -1,0 +1,89 @@
+#pragma once
+// A connection to one database of a declared catalog: opening and closing,
+// statements, transactions, and creating or upgrading the declared schema.
+#include "customerdb/Catalog.h"
+#include "customerdb/EngineError.h"
+#include "customerdb/SqlDialect.h"
+
+#include <QDate>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+namespace Db {
+
+struct ConnectionSettings {
+    Backend backend = Backend::SQLite;
+    QString sqliteFile;   // SQLite: the database file
+    QString pgService;    // PostgreSQL: libpq service name (password from libpq's password file)
+    QString pgDatabase;   // PostgreSQL: database name overriding the service's, may be empty
+};
+
+class DataSet;
+
+class Connection : public QObject {
+    Q_OBJECT
+public:
+    Connection(const QString& name, const Catalog* catalog, QObject* parent = nullptr);
+    ~Connection() override;
+
+    void setSettings(const ConnectionSettings& s) { m_settings = s; }
+    const ConnectionSettings& settings() const { return m_settings; }
+    const Catalog& catalog() const { return *m_catalog; }
+    QString name() const { return m_name; }
+    Backend backend() const { return m_settings.backend; }
+    // The SQL of this connection's backend.
+    const SqlDialect& dialect() const { return SqlDialect::of(m_settings.backend); }
+
+    // Opens the connection (does nothing when open); throws EngineError.
+    void connect();
+    // Closes every table and query of this connection, then the connection.
+    void disconnect();
+    bool isConnected() const;
+
+    QSqlDatabase database() const;
+
+    // "Today" of the database: pinned by tests, else the server's date.
+    void setPinnedToday(const QDate& d) { m_pinnedToday = d; }
+    QDate pinnedToday() const { return m_pinnedToday; }
+    // SQL expression of the database's current date.
+    QString todayExpression() const;
+
+    // Creates or upgrades the declared tables and indexes; idempotent.
+    void createSchema();
+    // Schema version stored in the database, 0 when none.
+    int storedSchemaVersion();
+
+    // Quoted column or table name in this backend's spelling.
+    QString quoteName(const QString& name) const;
+    // Turns stored query text into this backend's dialect: CurDate() and
+    // date arithmetic, quoted names.
+    QString translateSql(const QString& sql) const;
+
+    // Runs a statement with positional values; throws EngineError.
+    void exec(const QString& sql, const QVariantList& values = {});
+    // Runs a statement and returns the first column of its first row.
+    QVariant scalar(const QString& sql, const QVariantList& values = {});
+
+    void beginTransaction();
+    void commit();
+    void rollback();
+
+    // Data sets register themselves so that disconnect closes them.
+    void attach(DataSet* ds);
+    void detach(DataSet* ds);
+
+private:
+    bool schemaVersionHasCatalog();
+
+    QString m_name;
+    const Catalog* m_catalog;
+    ConnectionSettings m_settings;
+    QDate m_pinnedToday;
+    QList<QPointer<DataSet>> m_dataSets;
+};
+
+} // namespace Db

@@ -1,0 +1,59 @@
+#pragma once
+// A read-only result of stored SQL text with named parameters, read in
+// blocks of rows around the cursor.
+#include "customerdb/DataSet.h"
+
+#include <QHash>
+
+namespace Db {
+
+class Query : public DataSet {
+    Q_OBJECT
+public:
+    explicit Query(Connection* conn, QObject* parent = nullptr);
+
+    // The SQL text, held as lines as stored.
+    QStringList sql() const { return m_sql; }
+    void setSql(const QStringList& lines);
+    void setSqlText(const QString& text);
+    void addSqlLine(const QString& line);
+    void insertSqlLine(int index, const QString& line);
+
+    // Named ":param" parameters, set before open.
+    void setParam(const QString& name, const QVariant& value);
+    QVariant param(const QString& name) const;
+
+    QList<Record> rowsAfter(const Record* anchor, int count, bool inclusive) override;
+    QList<Record> rowsBefore(const Record& anchor, int count) override;
+    bool gotoRecord(const Record& rec) override;
+    bool sameRow(const Record& a, const Record& b) const override { return a.position == b.position && a.position >= 0; }
+    bool readOnly() const override { return true; }
+
+protected:
+    void doOpen() override;
+    void doClose() override;
+    bool fetchFirst(Record& out) override;
+    bool fetchLast(Record& out) override;
+    bool fetchNext(const Record& from, Record& out) override;
+    bool fetchPrior(const Record& from, Record& out) override;
+    qint64 doCount() override;
+    bool refetch(const Record& rec, Record& out) override;
+    qint64 doInsert(const Record& rec) override;
+    void doUpdate(const Record& before, const Record& after) override;
+    void doDelete(const Record& rec) override;
+
+private:
+    bool rowAt(qint64 pos, Record& out);
+    void loadBlock(qint64 block);
+    QString effectiveSql() const;
+
+    QStringList m_sql;
+    QHash<QString, QVariant> m_params;
+    QHash<qint64, QList<Record>> m_blocks;  // a few blocks of rows around the cursor
+    QList<qint64> m_blockOrder;
+    qint64 m_count = -1;
+    QList<int> m_resultToField;  // result column -> field index
+    int m_ridColumn = -1;
+};
+
+} // namespace Db

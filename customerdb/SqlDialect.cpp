@@ -1,0 +1,423 @@
+#include "customerdb/SqlDialect.h"
+
+#include "customerdb/FieldValues.h"
+
+#include <QRegularExpression>
+
+namespace Db {
+
+// ---- Both backends ----------------------------------------------------------
+
+const SqlDialect& SqlDialect::of(Backend backend)
+{
+    static const SqliteDialect sqlite;
+    static const PostgresDialect postgres;
+    if (backend == Backend::PostgreSQL)
+        return postgres;
+    return sqlite;
+}
+
+QString SqlDialect::objectName(const QString& s)
+{
+    QString out;
+    for (QChar c : s.toLower())
+        out += (c.isLetterOrNumber() && c.unicode() < 128) ? c : QLatin1Char('_');
+    return out;
+}
+
+QString mapOutsideLiterals(const QString& sql, const std::function<QString(const QString&)>& fn)
+{
+    QString out;
+    QString chunk;
+    bool inLiteral = false;
+    for (int i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (c == QLatin1Char('\'')) {
+            if (!inLiteral) {
+                out += fn(chunk);
+                chunk.clear();
+                inLiteral = true;
+                out += c;
+            } else {
+                out += c;
+                if (i + 1 < sql.size() && sql.at(i + 1) == QLatin1Char('\'')) {
+                    out += sql.at(++i);
+                } else {
+                    inLiteral = false;
+                }
+            }
+            continue;
+        }
+        if (inLiteral)
+            out += c;
+        else
+            chunk += c;
+    }
+    out += fn(chunk);
+    return out;
+}
+
+QString SqlDialect::translateSql(const QString& sql, const QDate& pinnedToday) const
+{
+    const QString today = todayExpression(pinnedToday);
+    const QString translated = mapOutsideLiterals(sql, [&](const QString& part) {
+        static const QRegularExpression plusDays(QStringLiteral("CurDate\\s*\\(\\s*\\)\\s*(\\+)\\s*(\\d+)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression curDate(QStringLiteral("CurDate\\s*\\(\\s*\\)"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        QString out;
+        qsizetype last = 0;
+        auto it = plusDays.globalMatch(part);
+        while (it.hasNext()) {
+            const auto m = it.next();
+            out += part.mid(last, m.capturedStart() - last);
+            out += dateAddDays(today, m.captured(1), m.captured(2));
+            last = m.capturedEnd();
+        }
+        out += part.mid(last);
+        out.replace(curDate, currentDate(today));
+        return translatePart(out);
+    });
+    return translateStatement(translated);
+}
+
+// ---- SQLite -----------------------------------------------------------------
+
+QString SqliteDialect::driverName() const { return QStringLiteral("QSQLITE"); }
+
+QStringList SqliteDialect::sessionSetup() const
+{
+    return {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL"),
+            QStringLiteral("PRAGMA case_sensitive_like=ON")};
+}
+
+QString SqliteDialect::quoteName(const QString& name) const
+{
+    QString n = name;
+    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+QString SqliteDialect::todayExpression(const QDate& pinnedToday) const
+{
+    if (pinnedToday.isValid())
+        return QStringLiteral("'%1'").arg(pinnedToday.toString(Qt::ISODate));
+    return QStringLiteral("date('now','localtime')");
+}
+
+QString SqliteDialect::dateAddDays(const QString& today, const QString& sign, const QString& days) const
+{
+    return QStringLiteral("date(%1,'%2%3 days')").arg(today, sign, days);
+}
+
+QString SqliteDialect::currentDate(const QString& today) const { return QStringLiteral("date(%1)").arg(today); }
+
+QString SqliteDialect::columnType(const FieldDef& f) const
+{
+    switch (f.type) {
+    case FieldType::Integer:
+        return QStringLiteral("INTEGER");
+    case FieldType::Text:
+        return QStringLiteral("TEXT");
+    case FieldType::Boolean:
+        return QStringLiteral("BOOLEAN");
+    case FieldType::Date:
+        return QStringLiteral("DATE");
+    case FieldType::DateTime:
+        return QStringLiteral("DATETIME");
+    case FieldType::Float:
+    case FieldType::Currency:
+        return QStringLiteral("REAL");
+    }
+    return QStringLiteral("TEXT");
+}
+
+QString SqliteDialect::rowIdColumn() const { return QStringLiteral("_rid INTEGER PRIMARY KEY"); }
+
+QString SqliteDialect::orderExpression(const QString& quoted, FieldType t) const
+{
+    switch (t) {
+    case FieldType::Text:
+    case FieldType::Date:
+    case FieldType::DateTime:
+        return QStringLiteral("COALESCE(%1,'')").arg(quoted);
+    case FieldType::Integer:
+        return QStringLiteral("COALESCE(%1,-2147483649)").arg(quoted);
+    case FieldType::Float:
+    case FieldType::Currency:
+        return QStringLiteral("COALESCE(%1,-1e308)").arg(quoted);
+    case FieldType::Boolean:
+        return QStringLiteral("COALESCE(%1,0)").arg(quoted);
+    }
+    return quoted;
+}
+
+QVariant SqliteDialect::orderValue(const FieldDef& f, const QVariant& raw) const
+{
+    const QVariant v = raw.isNull() ? QVariant() : toFieldValue(f, raw);
+    switch (f.type) {
+    case FieldType::Text: {
+        // A null QString binds as SQL NULL: order keys use the empty text.
+        const QString text = v.toString();
+        return text.isNull() ? QString(QLatin1String("")) : text;
+    }
+    case FieldType::Integer:
+        return v.isNull() ? QVariant(qlonglong(-2147483649LL)) : QVariant(v.toLongLong());
+    case FieldType::Float:
+    case FieldType::Currency:
+        return v.isNull() ? QVariant(-1e308) : QVariant(v.toDouble());
+    case FieldType::Date:
+        return v.isNull() ? QString(QLatin1String("")) : v.toDate().toString(Qt::ISODate);
+    case FieldType::DateTime:
+        return v.isNull() ? QString(QLatin1String("")) : v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat));
+    case FieldType::Boolean:
+        return v.toBool() ? 1 : 0;
+    }
+    return v;
+}
+
+// Dates as ISO text, instants as local text (no time-zone conversion),
+// booleans as 0 and 1.
+QVariant SqliteDialect::bindValue(const FieldDef& f, const QVariant& v) const
+{
+    if (v.isNull())
+        return QVariant(QMetaType(f.type == FieldType::Integer ? QMetaType::Int : QMetaType::QString));
+    switch (f.type) {
+    case FieldType::Date:
+        return QVariant(v.toDate().toString(Qt::ISODate));
+    case FieldType::DateTime:
+        return QVariant(v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat)));
+    case FieldType::Boolean:
+        return QVariant(v.toBool() ? 1 : 0);
+    default:
+        return v;
+    }
+}
+
+// A row posted without a number takes the highest number plus one.
+QStringList SqliteDialect::autoNumberAfter(const TableDef& t) const
+{
+    if (t.autoNumberField.isEmpty())
+        return {};
+    const QString tq = quoteName(t.name);
+    const QString fq = quoteName(t.autoNumberField);
+    return {QStringLiteral("CREATE TRIGGER IF NOT EXISTS tr_%1_autonumber AFTER INSERT ON %2 WHEN NEW.%3 IS NULL "
+                           "BEGIN UPDATE %2 SET %3 = (SELECT COALESCE(MAX(%3),0)+1 FROM %2) WHERE _rid = NEW._rid; END")
+                .arg(objectName(t.name), tq, fq)};
+}
+
+// ---- PostgreSQL ---------------------------------------------------------------
+
+QString PostgresDialect::driverName() const { return QStringLiteral("QPSQL"); }
+
+QStringList PostgresDialect::sessionSetup() const { return {QStringLiteral("SET client_min_messages TO warning")}; }
+
+// Names are folded to lower case, as unquoted names are.
+QString PostgresDialect::quoteName(const QString& name) const
+{
+    QString n = name;
+    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + n.toLower() + QLatin1Char('"');
+}
+
+QString PostgresDialect::todayExpression(const QDate& pinnedToday) const
+{
+    if (pinnedToday.isValid())
+        return QStringLiteral("DATE '%1'").arg(pinnedToday.toString(Qt::ISODate));
+    return QStringLiteral("CURRENT_DATE");
+}
+
+QString PostgresDialect::dateAddDays(const QString& today, const QString& sign, const QString& days) const
+{
+    return QStringLiteral("(%1 %2 %3)").arg(today, sign, days);
+}
+
+QString PostgresDialect::currentDate(const QString& today) const { return today; }
+
+// Quoted names in stored text are folded like quoteName folds them.
+QString PostgresDialect::translatePart(const QString& part) const
+{
+    static const QRegularExpression quoted(QStringLiteral("\"([^\"]*)\""));
+    QString lowered;
+    qsizetype pos = 0;
+    auto qi = quoted.globalMatch(part);
+    while (qi.hasNext()) {
+        const auto m = qi.next();
+        lowered += part.mid(pos, m.capturedStart() - pos);
+        lowered += QLatin1Char('"') + m.captured(1).toLower() + QLatin1Char('"');
+        pos = m.capturedEnd();
+    }
+    lowered += part.mid(pos);
+    return lowered;
+}
+
+// PostgreSQL sorts nulls after every value, SQLite before: the top-level
+// ORDER BY of a statement gets SQLite's order spelled out, so that queries
+// list their rows alike on both.
+QString PostgresDialect::translateStatement(const QString& sql) const
+{
+    int depth = 0;
+    bool inLiteral = false, inQuoted = false;
+    qsizetype orderAt = -1;
+    static const QRegularExpression orderBy(QStringLiteral("\\Aorder\\s+by\\b"), QRegularExpression::CaseInsensitiveOption);
+    QList<qsizetype> commas;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (inLiteral) {
+            inLiteral = c != QLatin1Char('\'');
+            continue;
+        }
+        if (inQuoted) {
+            inQuoted = c != QLatin1Char('"');
+            continue;
+        }
+        if (c == QLatin1Char('\'')) {
+            inLiteral = true;
+        } else if (c == QLatin1Char('"')) {
+            inQuoted = true;
+        } else if (c == QLatin1Char('(')) {
+            ++depth;
+        } else if (c == QLatin1Char(')')) {
+            --depth;
+        } else if (depth == 0 && (c == QLatin1Char('o') || c == QLatin1Char('O'))
+                   && (i == 0 || !sql.at(i - 1).isLetterOrNumber())) {
+            const auto m = orderBy.match(QStringView(sql).mid(i));
+            if (m.hasMatch()) {
+                orderAt = i + m.capturedLength();
+                commas.clear();
+                i += m.capturedLength() - 1;
+            }
+        } else if (depth == 0 && orderAt >= 0 && c == QLatin1Char(',')) {
+            commas << i;
+        }
+    }
+    if (orderAt < 0)
+        return sql;
+    QStringList terms;
+    qsizetype from = orderAt;
+    commas << sql.size();
+    for (qsizetype to : commas) {
+        terms << sql.mid(from, to - from);
+        from = to + 1;
+    }
+    for (QString& t : terms) {
+        const QString trimmed = t.trimmed();
+        if (trimmed.isEmpty() || trimmed.contains(QLatin1String("nulls"), Qt::CaseInsensitive))
+            continue;
+        const bool desc = trimmed.endsWith(QLatin1String(" desc"), Qt::CaseInsensitive);
+        // Keep the term's own trailing blanks and line ends after the addition.
+        const qsizetype end = t.lastIndexOf(trimmed) + trimmed.size();
+        t.insert(end, desc ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST"));
+    }
+    return sql.left(orderAt) + terms.join(QLatin1Char(','));
+}
+
+QString PostgresDialect::columnType(const FieldDef& f) const
+{
+    switch (f.type) {
+    case FieldType::Integer:
+        return QStringLiteral("INTEGER");
+    case FieldType::Text:
+        return f.size > 0 ? QStringLiteral("VARCHAR(%1) COLLATE \"C\"").arg(f.size) : QStringLiteral("TEXT COLLATE \"C\"");
+    case FieldType::Boolean:
+        return QStringLiteral("BOOLEAN");
+    case FieldType::Date:
+        return QStringLiteral("DATE");
+    case FieldType::DateTime:
+        return QStringLiteral("TIMESTAMP");
+    case FieldType::Float:
+    case FieldType::Currency:
+        return QStringLiteral("DOUBLE PRECISION");
+    }
+    return QStringLiteral("TEXT");
+}
+
+QString PostgresDialect::rowIdColumn() const
+{
+    return QStringLiteral("_rid BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY");
+}
+
+QString PostgresDialect::orderExpression(const QString& quoted, FieldType t) const
+{
+    switch (t) {
+    case FieldType::Text:
+        return QStringLiteral("COALESCE(%1,'')").arg(quoted);
+    case FieldType::Integer:
+        return QStringLiteral("COALESCE(%1,-2147483649)").arg(quoted);
+    case FieldType::Float:
+    case FieldType::Currency:
+        return QStringLiteral("COALESCE(%1,-1e308)").arg(quoted);
+    case FieldType::Date:
+        return QStringLiteral("COALESCE(%1,DATE '0001-01-01')").arg(quoted);
+    case FieldType::DateTime:
+        return QStringLiteral("COALESCE(%1,TIMESTAMP '0001-01-01 00:00:00')").arg(quoted);
+    case FieldType::Boolean:
+        return QStringLiteral("COALESCE(%1,false)").arg(quoted);
+    }
+    return quoted;
+}
+
+QVariant PostgresDialect::orderValue(const FieldDef& f, const QVariant& raw) const
+{
+    const QVariant v = raw.isNull() ? QVariant() : toFieldValue(f, raw);
+    switch (f.type) {
+    case FieldType::Text: {
+        // A null QString binds as SQL NULL: order keys use the empty text.
+        const QString text = v.toString();
+        return text.isNull() ? QString(QLatin1String("")) : text;
+    }
+    case FieldType::Integer:
+        return v.isNull() ? QVariant(qlonglong(-2147483649LL)) : QVariant(v.toLongLong());
+    case FieldType::Float:
+    case FieldType::Currency:
+        return v.isNull() ? QVariant(-1e308) : QVariant(v.toDouble());
+    case FieldType::Date:
+        return v.isNull() ? QVariant(QDate(1, 1, 1)) : QVariant(v.toDate());
+    case FieldType::DateTime:
+        if (!v.isNull())
+            return v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat));
+        return QStringLiteral("0001-01-01 00:00:00");
+    case FieldType::Boolean:
+        return v.toBool();
+    }
+    return v;
+}
+
+// Dates as dates, instants as local text (no time-zone conversion), booleans
+// as booleans.
+QVariant PostgresDialect::bindValue(const FieldDef& f, const QVariant& v) const
+{
+    if (v.isNull())
+        return QVariant(QMetaType(f.type == FieldType::Integer ? QMetaType::Int : QMetaType::QString));
+    switch (f.type) {
+    case FieldType::Date:
+        return QVariant(v.toDate());
+    case FieldType::DateTime:
+        return QVariant(v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat)));
+    case FieldType::Boolean:
+        return QVariant(v.toBool());
+    default:
+        return v;
+    }
+}
+
+QString PostgresDialect::sequenceName(const TableDef& t) const
+{
+    return objectName(t.name + QStringLiteral("_") + t.autoNumberField) + QStringLiteral("_seq");
+}
+
+QStringList PostgresDialect::autoNumberBefore(const TableDef& t) const
+{
+    if (t.autoNumberField.isEmpty())
+        return {};
+    return {QStringLiteral("CREATE SEQUENCE IF NOT EXISTS %1").arg(sequenceName(t))};
+}
+
+QString PostgresDialect::autoNumberDefault(const TableDef& t) const
+{
+    if (t.autoNumberField.isEmpty())
+        return {};
+    return QStringLiteral(" DEFAULT nextval('%1')").arg(sequenceName(t));
+}
+
+} // namespace Db

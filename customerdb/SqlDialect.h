@@ -1,0 +1,128 @@
+#pragma once
+// The SQL each backend speaks: name quoting, today's date, column types,
+// order expressions and the values bound for them, the spelling of stored
+// query text, and the statements that set up a session or number new rows.
+// Everything that differs between SQLite and PostgreSQL in SQL text or types
+// lives here, one class per backend.
+#include "customerdb/Catalog.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+
+namespace Db {
+
+enum class Backend { SQLite, PostgreSQL };
+
+class SqlDialect {
+public:
+    virtual ~SqlDialect() = default;
+
+    // The dialect of a backend (one shared instance each).
+    static const SqlDialect& of(Backend backend);
+
+    virtual Backend backend() const = 0;
+    // The Qt SQL driver, and the statements run once a connection is open.
+    virtual QString driverName() const = 0;
+    virtual QStringList sessionSetup() const = 0;
+
+    // Quoted column or table name in this backend's spelling.
+    virtual QString quoteName(const QString& name) const = 0;
+    // A table's name as the database's own catalog lists it.
+    virtual QString storedTableName(const QString& name) const = 0;
+
+    // SQL expression of the current date: the pinned date when valid, else
+    // the database's date.
+    virtual QString todayExpression(const QDate& pinnedToday) const = 0;
+    // Turns stored query text into this backend's dialect: CurDate() and
+    // date arithmetic, quoted names, the order of nulls.
+    QString translateSql(const QString& sql, const QDate& pinnedToday) const;
+
+    // Column type of a declared field, and the hidden row id column.
+    virtual QString columnType(const FieldDef& f) const = 0;
+    virtual QString rowIdColumn() const = 0;
+
+    // The expression that orders and compares a field: nulls sort with the
+    // lowest value of their type (empty text for text) on both backends.
+    virtual QString orderExpression(const QString& quoted, FieldType t) const = 0;
+    // The value a field's order expression yields for a field value.
+    virtual QVariant orderValue(const FieldDef& f, const QVariant& raw) const = 0;
+    // A field value in the form bound for its column.
+    virtual QVariant bindValue(const FieldDef& f, const QVariant& v) const = 0;
+
+    // Numbering of a table's auto-number field: statements run before the
+    // table is created, the column's default, and statements run after it.
+    virtual QStringList autoNumberBefore(const TableDef& t) const = 0;
+    virtual QString autoNumberDefault(const TableDef& t) const = 0;
+    virtual QStringList autoNumberAfter(const TableDef& t) const = 0;
+
+    // A name for an index, sequence or trigger made of declared names:
+    // lower-case ASCII letters and digits, anything else as "_".
+    static QString objectName(const QString& s);
+
+protected:
+    // CurDate() plus or minus whole days, and CurDate() alone.
+    virtual QString dateAddDays(const QString& today, const QString& sign, const QString& days) const = 0;
+    virtual QString currentDate(const QString& today) const = 0;
+    // Rewrites a stretch of text outside literals after the dates are done.
+    virtual QString translatePart(const QString& part) const { return part; }
+    // Rewrites the whole translated statement.
+    virtual QString translateStatement(const QString& sql) const { return sql; }
+};
+
+class SqliteDialect : public SqlDialect {
+public:
+    Backend backend() const override { return Backend::SQLite; }
+    QString driverName() const override;
+    QStringList sessionSetup() const override;
+    QString quoteName(const QString& name) const override;
+    QString storedTableName(const QString& name) const override { return name; }
+    QString todayExpression(const QDate& pinnedToday) const override;
+    QString columnType(const FieldDef& f) const override;
+    QString rowIdColumn() const override;
+    QString orderExpression(const QString& quoted, FieldType t) const override;
+    QVariant orderValue(const FieldDef& f, const QVariant& raw) const override;
+    QVariant bindValue(const FieldDef& f, const QVariant& v) const override;
+    QStringList autoNumberBefore(const TableDef&) const override { return {}; }
+    QString autoNumberDefault(const TableDef&) const override { return {}; }
+    QStringList autoNumberAfter(const TableDef& t) const override;
+
+protected:
+    QString dateAddDays(const QString& today, const QString& sign, const QString& days) const override;
+    QString currentDate(const QString& today) const override;
+};
+
+class PostgresDialect : public SqlDialect {
+public:
+    Backend backend() const override { return Backend::PostgreSQL; }
+    QString driverName() const override;
+    QStringList sessionSetup() const override;
+    QString quoteName(const QString& name) const override;
+    QString storedTableName(const QString& name) const override { return name.toLower(); }
+    QString todayExpression(const QDate& pinnedToday) const override;
+    QString columnType(const FieldDef& f) const override;
+    QString rowIdColumn() const override;
+    QString orderExpression(const QString& quoted, FieldType t) const override;
+    QVariant orderValue(const FieldDef& f, const QVariant& raw) const override;
+    QVariant bindValue(const FieldDef& f, const QVariant& v) const override;
+    QStringList autoNumberBefore(const TableDef& t) const override;
+    QString autoNumberDefault(const TableDef& t) const override;
+    QStringList autoNumberAfter(const TableDef&) const override { return {}; }
+
+protected:
+    QString dateAddDays(const QString& today, const QString& sign, const QString& days) const override;
+    QString currentDate(const QString& today) const override;
+    QString translatePart(const QString& part) const override;
+    QString translateStatement(const QString& sql) const override;
+
+private:
+    QString sequenceName(const TableDef& t) const;
+};
+
+// Applies fn to every stretch of sql outside single-quoted literals.
+QString mapOutsideLiterals(const QString& sql, const std::function<QString(const QString&)>& fn);
+
+} // namespace Db

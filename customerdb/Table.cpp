@@ -1,0 +1,511 @@
+#include "customerdb/Table.h"
+
+#include "customerdb/Connection.h"
+#include "customerdb/EngineError.h"
+#include "customerdb/FieldValues.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+
+namespace Db {
+
+Table::Table(Connection* conn, QObject* parent)
+    : DataSet(conn, parent)
+{
+}
+
+void Table::setTableName(const QString& name)
+{
+    if (isOpen())
+        close();
+    m_tableName = name;
+    m_def = nullptr;
+}
+
+QString Table::indexName() const { return m_indexName; }
+
+void Table::resolveIndex(const QStringList& fields, const QString& byName)
+{
+    if (!m_def)
+        return;
+    const IndexDef* ix = nullptr;
+    if (!byName.isEmpty()) {
+        ix = m_def->indexByName(byName);
+        if (!ix)
+            throw EngineError(QStringLiteral("Index '%1' not found in table %2").arg(byName, m_def->name));
+    } else if (!fields.isEmpty()) {
+        ix = m_def->indexByFields(fields);
+        if (!ix) {
+            // A list naming the leading fields of an index also selects it.
+            for (const IndexDef& cand : m_def->indexes) {
+                if (cand.fields.size() < fields.size())
+                    continue;
+                bool same = true;
+                for (int k = 0; k < fields.size() && same; ++k)
+                    same = cand.fields[k].compare(fields[k].trimmed(), Qt::CaseInsensitive) == 0;
+                if (same) {
+                    ix = &cand;
+                    break;
+                }
+            }
+        }
+        if (!ix)
+            throw EngineError(QStringLiteral("No index for fields '%1' in table %2").arg(fields.join(QLatin1Char(';')), m_def->name));
+    }
+    m_indexName = ix ? ix->name : QString();
+    m_indexFields = ix ? ix->fields : QStringList();
+    m_keyFieldIdx.clear();
+    for (const QString& f : m_indexFields)
+        m_keyFieldIdx << fieldIndex(f);
+    m_stmts.clear();
+}
+
+void Table::setIndexFieldNames(const QString& fields)
+{
+    const QStringList list = fields.isEmpty() ? QStringList() : fields.split(QLatin1Char(';'));
+    m_indexFieldNamesRequested = fields;
+    if (!isOpen()) {
+        // Checked when the table opens and its layout is known.
+        m_indexName.clear();
+        m_indexFields = list;
+        return;
+    }
+    checkBrowseMode();
+    resolveIndex(list, QString());
+    // The cursor stays on its record: re-read it to get its key in the new order.
+    if (m_hasCurrent) {
+        Record r;
+        if (refetch(m_current, r))
+            setCurrent(r);
+    }
+    emit dataChanged();
+}
+
+void Table::setIndexName(const QString& name)
+{
+    m_indexFieldNamesRequested.clear();
+    if (!isOpen()) {
+        m_indexName = name;
+        m_indexFields.clear();
+        return;
+    }
+    checkBrowseMode();
+    resolveIndex(QStringList(), name);
+    if (m_hasCurrent) {
+        Record r;
+        if (refetch(m_current, r))
+            setCurrent(r);
+    }
+    emit dataChanged();
+}
+
+void Table::setFilter(const QList<FilterTerm>& terms)
+{
+    m_filter = terms;
+    m_stmts.clear();
+    if (isOpen())
+        first();
+}
+
+void Table::doOpen()
+{
+    m_def = m_conn->catalog().table(m_tableName);
+    if (!m_def)
+        throw EngineError(QStringLiteral("Table '%1' not found").arg(m_tableName));
+    m_fields = m_def->fields;
+    for (const FilterTerm& t : m_filter)
+        if (!m_def->field(t.field))
+            throw EngineError(QStringLiteral("Field '%1' not found").arg(t.field));
+    m_stmts.clear();
+    if (!m_indexName.isEmpty() && m_indexFields.isEmpty())
+        resolveIndex(QStringList(), m_indexName);
+    else
+        resolveIndex(m_indexFields, QString());
+}
+
+QString Table::selectList() const
+{
+    QStringList cols;
+    cols << QStringLiteral("_rid");
+    for (const FieldDef& f : m_fields) {
+        if (f.calculated)
+            continue;
+        cols << m_conn->quoteName(f.name);
+    }
+    for (int k = 0; k < m_keyFieldIdx.size(); ++k)
+        cols << keyExpr(k);
+    return cols.join(QStringLiteral(", "));
+}
+
+QString Table::keyExpr(int keyPos) const
+{
+    const FieldDef& f = m_fields[m_keyFieldIdx[keyPos]];
+    return m_conn->dialect().orderExpression(m_conn->quoteName(f.name), f.type);
+}
+
+QVariant Table::keyValue(int keyPos, const QVariant& v) const
+{
+    return m_conn->dialect().orderValue(m_fields[m_keyFieldIdx[keyPos]], v);
+}
+
+QString Table::orderBy(bool descending, int fromKey) const
+{
+    QStringList parts;
+    const QString dir = descending ? QStringLiteral(" DESC") : QString();
+    for (int k = fromKey; k < m_keyFieldIdx.size(); ++k)
+        parts << keyExpr(k) + dir;
+    parts << QStringLiteral("_rid") + dir;
+    return parts.join(QStringLiteral(", "));
+}
+
+Table::Cond Table::baseConditions() const
+{
+    Cond c;
+    QStringList parts;
+    for (const FilterTerm& t : m_filter) {
+        const int i = fieldIndex(t.field);
+        const FieldDef& f = m_fields[i];
+        if (t.value.isNull()) {
+            parts << m_conn->quoteName(f.name) + QStringLiteral(" IS NULL");
+        } else {
+            parts << m_conn->quoteName(f.name) + QStringLiteral(" = ?");
+            c.values << m_conn->dialect().bindValue(f, toFieldValue(f, t.value));
+        }
+    }
+    if (m_master) {
+        if (masterHasNoRow()) {
+            parts << QStringLiteral("1 = 0");
+        } else {
+            for (const auto& [di, v] : masterConditions()) {
+                const FieldDef& f = m_fields[di];
+                parts << m_conn->dialect().orderExpression(m_conn->quoteName(f.name), f.type) + QStringLiteral(" = ?");
+                c.values << m_conn->dialect().orderValue(f, v);
+            }
+        }
+    }
+    c.sql = parts.join(QStringLiteral(" AND "));
+    return c;
+}
+
+Record Table::readRow(const QSqlQuery& q) const
+{
+    Record r;
+    r.rid = q.value(0).toLongLong();
+    r.values.resize(m_fields.size());
+    int col = 1;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        if (m_fields[i].calculated)
+            continue;
+        r.values[i] = fromDb(m_fields[i], q.value(col++));
+    }
+    for (int k = 0; k < m_keyFieldIdx.size(); ++k)
+        r.key << q.value(col++);
+    return r;
+}
+
+QList<Record> Table::runSelect(const QString& where, const QVariantList& values, const QString& order, int limit)
+{
+    const Cond base = baseConditions();
+    QStringList conds;
+    if (!base.sql.isEmpty())
+        conds << base.sql;
+    if (!where.isEmpty())
+        conds << where;
+    // Statements are kept by their varying parts only: the column list and
+    // table name stay the same until the layout or the index changes (which
+    // empties the cache), and hashing the full text of a wide table on every
+    // cursor move would cost more than the seek itself.
+    const QString cacheKey = base.sql + QChar(0x1f) + where + QChar(0x1f) + order + QChar(0x1f) + QString::number(limit);
+    std::shared_ptr<QSqlQuery>& q = m_stmts[cacheKey];
+    if (!q) {
+        QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), m_conn->quoteName(m_def->name));
+        if (!conds.isEmpty())
+            sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+        if (!order.isEmpty())
+            sql += QStringLiteral(" ORDER BY ") + order;
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+        q = std::make_shared<QSqlQuery>(m_conn->database());
+        q->setForwardOnly(true);
+        if (!q->prepare(sql)) {
+            const QSqlError e = q->lastError();
+            m_stmts.remove(cacheKey);
+            throw sqlError(e);
+        }
+    }
+    int i = 0;
+    for (const QVariant& v : base.values)
+        q->bindValue(i++, v);
+    for (const QVariant& v : values)
+        q->bindValue(i++, v);
+    if (!q->exec()) {
+        const QSqlError e = q->lastError();
+        m_stmts.remove(cacheKey);
+        throw sqlError(e);
+    }
+    QList<Record> out;
+    while (q->next()) {
+        Record r = readRow(*q);
+        applyCalc(r);
+        out << r;
+    }
+    q->finish();
+    return out;
+}
+
+// Rows after (or before) the position (key, rid) in index order. The tuple
+// comparison is split into one range scan per key level so that every scan
+// is a plain index range on both backends.
+QList<Record> Table::keysetScan(const QVariantList& key, qint64 rid, bool forward, bool inclusive, int count)
+{
+    QList<Record> out;
+    const int n = int(m_keyFieldIdx.size());
+    const QString gt = forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?");
+    // Level n: same key, rid beyond; level j < n: same first j keys, key j beyond.
+    for (int level = n; level >= 0 && out.size() < count; --level) {
+        QStringList parts;
+        QVariantList vals;
+        for (int k = 0; k < level && k < n; ++k) {
+            parts << keyExpr(k) + QStringLiteral(" = ?");
+            vals << key.value(k);
+        }
+        if (level == n) {
+            parts << QStringLiteral("_rid") + (inclusive ? (forward ? QStringLiteral(" >= ?") : QStringLiteral(" <= ?")) : gt);
+            vals << rid;
+        } else {
+            parts << keyExpr(level) + gt;
+            vals << key.value(level);
+        }
+        const QString order = level == n ? (forward ? QStringLiteral("_rid") : QStringLiteral("_rid DESC"))
+                                         : orderBy(!forward, level);
+        out << runSelect(parts.join(QStringLiteral(" AND ")), vals, order, count - int(out.size()));
+    }
+    return out;
+}
+
+// The first rows whose leading keys are at or after values.
+QList<Record> Table::seekScan(const QVariantList& values, int count)
+{
+    QList<Record> out;
+    const int j = std::min(int(values.size()), int(m_keyFieldIdx.size()));
+    if (j == 0)
+        return runSelect(QString(), {}, orderBy(false), count);
+    QVariantList kv;
+    for (int k = 0; k < j; ++k)
+        kv << keyValue(k, values[k]);
+    for (int level = j - 1; level >= 0 && out.size() < count; --level) {
+        QStringList parts;
+        QVariantList vals;
+        for (int k = 0; k < level; ++k) {
+            parts << keyExpr(k) + QStringLiteral(" = ?");
+            vals << kv[k];
+        }
+        parts << keyExpr(level) + (level == j - 1 ? QStringLiteral(" >= ?") : QStringLiteral(" > ?"));
+        vals << kv[level];
+        out << runSelect(parts.join(QStringLiteral(" AND ")), vals, orderBy(false, level), count - int(out.size()));
+    }
+    return out;
+}
+
+bool Table::fetchFirst(Record& out)
+{
+    const QList<Record> r = runSelect(QString(), {}, orderBy(false), 1);
+    if (r.isEmpty())
+        return false;
+    out = r.first();
+    return true;
+}
+
+bool Table::fetchLast(Record& out)
+{
+    const QList<Record> r = runSelect(QString(), {}, orderBy(true), 1);
+    if (r.isEmpty())
+        return false;
+    out = r.first();
+    return true;
+}
+
+bool Table::fetchNext(const Record& from, Record& out)
+{
+    const QList<Record> r = keysetScan(from.key, from.rid, true, false, 1);
+    if (r.isEmpty())
+        return false;
+    out = r.first();
+    return true;
+}
+
+bool Table::fetchPrior(const Record& from, Record& out)
+{
+    const QList<Record> r = keysetScan(from.key, from.rid, false, false, 1);
+    if (r.isEmpty())
+        return false;
+    out = r.first();
+    return true;
+}
+
+qint64 Table::doCount()
+{
+    const Cond base = baseConditions();
+    QString sql = QStringLiteral("SELECT COUNT(*) FROM %1").arg(m_conn->quoteName(m_def->name));
+    if (!base.sql.isEmpty())
+        sql += QStringLiteral(" WHERE ") + base.sql;
+    return m_conn->scalar(sql, base.values).toLongLong();
+}
+
+bool Table::refetch(const Record& rec, Record& out)
+{
+    if (rec.rid == 0)
+        return false;
+    const QList<Record> r = runSelect(QStringLiteral("_rid = ?"), {rec.rid}, QString(), 1);
+    if (r.isEmpty())
+        return false;
+    out = r.first();
+    return true;
+}
+
+qint64 Table::doInsert(const Record& rec)
+{
+    QStringList cols;
+    QStringList marks;
+    QVariantList vals;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        const FieldDef& f = m_fields[i];
+        if (f.calculated || rec.values.value(i).isNull())
+            continue;
+        cols << m_conn->quoteName(f.name);
+        marks << QStringLiteral("?");
+        vals << m_conn->dialect().bindValue(f, rec.values[i]);
+    }
+    const QString tq = m_conn->quoteName(m_def->name);
+    const QString sql = cols.isEmpty()
+        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES RETURNING _rid").arg(tq)
+        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING _rid")
+              .arg(tq, cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+    QSqlQuery q(m_conn->database());
+    if (!q.prepare(sql))
+        throw sqlError(q.lastError());
+    for (int i = 0; i < vals.size(); ++i)
+        q.bindValue(i, vals[i]);
+    if (!q.exec())
+        throw sqlError(q.lastError());
+    if (!q.next())
+        throw EngineError(QStringLiteral("The new record of %1 was not stored").arg(m_def->name));
+    const qint64 rid = q.value(0).toLongLong();
+    q.finish();
+    return rid;
+}
+
+void Table::doUpdate(const Record& before, const Record& after)
+{
+    QStringList sets;
+    QVariantList vals;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        const FieldDef& f = m_fields[i];
+        if (f.calculated)
+            continue;
+        const QVariant a = before.values.value(i);
+        const QVariant b = after.values.value(i);
+        if (a.isNull() == b.isNull() && (a.isNull() || a == b))
+            continue;
+        sets << m_conn->quoteName(f.name) + QStringLiteral(" = ?");
+        vals << m_conn->dialect().bindValue(f, b);
+    }
+    if (sets.isEmpty())
+        return;
+    vals << after.rid;
+    m_conn->exec(QStringLiteral("UPDATE %1 SET %2 WHERE _rid = ?").arg(m_conn->quoteName(m_def->name), sets.join(QStringLiteral(", "))), vals);
+}
+
+void Table::doDelete(const Record& rec)
+{
+    m_conn->exec(QStringLiteral("DELETE FROM %1 WHERE _rid = ?").arg(m_conn->quoteName(m_def->name)), {rec.rid});
+}
+
+bool Table::findKey(const QVariantList& values)
+{
+    requireActive();
+    checkBrowseMode();
+    const int j = std::min(int(values.size()), int(m_keyFieldIdx.size()));
+    if (j == 0)
+        throw EngineError(QStringLiteral("Table %1 has no current index to seek on").arg(m_def->name));
+    QStringList parts;
+    QVariantList vals;
+    for (int k = 0; k < j; ++k) {
+        parts << keyExpr(k) + QStringLiteral(" = ?");
+        vals << keyValue(k, values[k]);
+    }
+    const QList<Record> r = runSelect(parts.join(QStringLiteral(" AND ")), vals, orderBy(false, j), 1);
+    if (r.isEmpty())
+        return false;
+    setCurrent(r.first());
+    m_eof = m_bof = false;
+    emitScroll();
+    return true;
+}
+
+void Table::findNearest(const QVariantList& values)
+{
+    requireActive();
+    checkBrowseMode();
+    const QList<Record> r = seekScan(values, 1);
+    Record rec;
+    if (!r.isEmpty()) {
+        setCurrent(r.first());
+        m_eof = m_bof = false;
+    } else if (fetchLast(rec)) {
+        setCurrent(rec);
+        m_eof = true;
+        m_bof = false;
+    } else {
+        setNoCurrent();
+        m_eof = m_bof = true;
+    }
+    emitScroll();
+}
+
+QList<Record> Table::rowsAfter(const Record* anchor, int count, bool inclusive)
+{
+    if (!isOpen() || count <= 0)
+        return {};
+    if (!anchor || anchor->rid == 0)
+        return runSelect(QString(), {}, orderBy(false), count);
+    return keysetScan(anchor->key, anchor->rid, true, inclusive, count);
+}
+
+QList<Record> Table::rowsBefore(const Record& anchor, int count)
+{
+    if (!isOpen() || count <= 0 || anchor.rid == 0)
+        return {};
+    QList<Record> r = keysetScan(anchor.key, anchor.rid, false, false, count);
+    std::reverse(r.begin(), r.end());
+    return r;
+}
+
+void Table::initNewRecord(Record& rec)
+{
+    // A record added to a filtered table takes the filter's values, so that
+    // it stays visible after it is posted.
+    for (const FilterTerm& t : m_filter) {
+        const int i = fieldIndex(t.field);
+        if (i >= 0 && rec.values[i].isNull() && !t.value.isNull())
+            rec.values[i] = toFieldValue(m_fields[i], t.value);
+    }
+}
+
+bool Table::gotoRecord(const Record& rec)
+{
+    requireActive();
+    if (m_hasCurrent && rec.rid == m_current.rid && m_state == DataSetState::Browse)
+        return true;
+    checkBrowseMode();
+    Record r;
+    if (!refetch(rec, r))
+        return false;
+    setCurrent(r);
+    m_eof = m_bof = false;
+    emitScroll();
+    return true;
+}
+
+} // namespace Db

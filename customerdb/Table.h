@@ -1,0 +1,93 @@
+#pragma once
+// A declared table browsed in the order of one of its indexes: keyset reads
+// of a few rows by key, exact and nearest seeks, fixed filters, and writes by
+// the hidden row id.
+#include "customerdb/DataSet.h"
+
+#include <QHash>
+
+#include <memory>
+
+class QSqlQuery;
+
+namespace Db {
+
+// One equality term of a fixed filter.
+struct FilterTerm {
+    QString field;
+    QVariant value;
+};
+
+class Table : public DataSet {
+    Q_OBJECT
+public:
+    explicit Table(Connection* conn, QObject* parent = nullptr);
+
+    void setTableName(const QString& name);
+    QString tableName() const { return m_tableName; }
+    const TableDef* tableDef() const { return m_def; }
+
+    // Current index by its key field list ("A;B") or by name. The cursor
+    // stays on its record. A list that matches no index is an error.
+    void setIndexFieldNames(const QString& fields);
+    void setIndexName(const QString& name);
+    QString indexName() const;
+    QStringList indexFields() const { return m_indexFields; }
+
+    // Fixed filter: only records matching every term are visible.
+    void setFilter(const QList<FilterTerm>& terms);
+    const QList<FilterTerm>& filter() const { return m_filter; }
+
+    // Exact seek on the leading key fields: cursor on the first match, or
+    // false with the cursor left in place.
+    bool findKey(const QVariantList& values);
+    // Nearest seek: the first record at or after the values (the last record
+    // when none is).
+    void findNearest(const QVariantList& values);
+
+    QList<Record> rowsAfter(const Record* anchor, int count, bool inclusive) override;
+    QList<Record> rowsBefore(const Record& anchor, int count) override;
+    bool gotoRecord(const Record& rec) override;
+    bool sameRow(const Record& a, const Record& b) const override { return a.rid == b.rid && a.rid != 0; }
+
+protected:
+    void initNewRecord(Record& rec) override;
+    void doOpen() override;
+    void doClose() override { m_stmts.clear(); }
+    bool fetchFirst(Record& out) override;
+    bool fetchLast(Record& out) override;
+    bool fetchNext(const Record& from, Record& out) override;
+    bool fetchPrior(const Record& from, Record& out) override;
+    qint64 doCount() override;
+    bool refetch(const Record& rec, Record& out) override;
+    qint64 doInsert(const Record& rec) override;
+    void doUpdate(const Record& before, const Record& after) override;
+    void doDelete(const Record& rec) override;
+
+private:
+    struct Cond {
+        QString sql;
+        QVariantList values;
+    };
+    QString selectList() const;
+    QString keyExpr(int keyPos) const;
+    QString orderBy(bool descending, int fromKey = 0) const;
+    Cond baseConditions() const;
+    QList<Record> runSelect(const QString& where, const QVariantList& values, const QString& order, int limit);
+    QList<Record> keysetScan(const QVariantList& key, qint64 rid, bool forward, bool inclusive, int count);
+    QList<Record> seekScan(const QVariantList& values, int count);
+    Record readRow(const QSqlQuery& q) const;
+    QVariant keyValue(int keyPos, const QVariant& v) const;
+    void resolveIndex(const QStringList& fields, const QString& byName);
+
+    QString m_tableName;
+    const TableDef* m_def = nullptr;
+    QString m_indexName;
+    QString m_indexFieldNamesRequested;
+    QStringList m_indexFields;
+    QList<int> m_keyFieldIdx;
+    QList<FilterTerm> m_filter;
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_stmts;
+};
+
+} // namespace Db
