@@ -4,6 +4,8 @@
 #include "customerdb/EngineError.h"
 #include "customerdb/FieldValues.h"
 
+#include <climits>
+
 namespace Db {
 
 // ---- Field ----------------------------------------------------------------
@@ -41,11 +43,18 @@ QString Field::asString() const
 
 int Field::asInteger() const
 {
+    const QVariant v = value();
     bool ok = false;
-    const int n = value().toString().trimmed().toInt(&ok);
+    const int n = v.toString().trimmed().toInt(&ok);
     if (ok)
         return n;
-    return static_cast<int>(value().toDouble());
+    // A number beyond 32 bits (a large sum or count) is not cut: it is an
+    // error, and asLargeInt reads it whole.
+    const double d = v.toDouble();
+    if (d < double(INT_MIN) || d > double(INT_MAX))
+        throw EngineError(QStringLiteral("The value %1 of field %2 is too large for an integer")
+                              .arg(v.toString(), fieldName()));
+    return static_cast<int>(d);
 }
 
 qint64 Field::asLargeInt() const { return value().toLongLong(); }
@@ -55,9 +64,8 @@ bool Field::asBoolean() const
     const QVariant v = value();
     if (v.isNull())
         return false;
-    if (v.typeId() == QMetaType::QString)
-        return v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || v.toString() == QLatin1String("1");
-    return v.toBool();
+    bool ok = false;
+    return toBoolean(v, &ok);
 }
 
 double Field::asFloat() const { return value().toDouble(); }

@@ -2,6 +2,8 @@
 
 #include "customerdb/EngineError.h"
 
+#include <climits>
+
 namespace Db {
 
 QString rtrimmed(const QString& s)
@@ -10,6 +12,15 @@ QString rtrimmed(const QString& s)
     while (n > 0 && s.at(n - 1) == QLatin1Char(' '))
         --n;
     return s.left(n);
+}
+
+// A date in ISO form, alone or followed by a time of day; anything else
+// (other text after it, a day the month does not have) is no date.
+static QDate isoDate(const QString& s)
+{
+    if (s.size() < 10 || (s.size() > 10 && s.at(10) != QLatin1Char(' ') && s.at(10) != QLatin1Char('T')))
+        return {};
+    return QDate::fromString(s.left(10), QStringLiteral("yyyy-MM-dd"));
 }
 
 QDate toDate(const QVariant& v)
@@ -21,13 +32,8 @@ QDate toDate(const QVariant& v)
         return v.toDate();
     case QMetaType::QDateTime:
         return v.toDateTime().date();
-    default: {
-        const QString s = v.toString().trimmed();
-        if (s.isEmpty())
-            return {};
-        QDate d = QDate::fromString(s.left(10), Qt::ISODate);
-        return d;
-    }
+    default:
+        return isoDate(v.toString().trimmed());
     }
 }
 
@@ -41,19 +47,45 @@ QDateTime toDateTime(const QVariant& v)
     case QMetaType::QDate:
         return QDateTime(v.toDate(), QTime(0, 0));
     default: {
-        QString s = v.toString().trimmed();
-        if (s.isEmpty())
+        const QString s = v.toString().trimmed();
+        const QDate d = isoDate(s);
+        if (!d.isValid())
             return {};
-        s.replace(QLatin1Char('T'), QLatin1Char(' '));
-        QDateTime dt = QDateTime::fromString(s, QString::fromLatin1(kDateTimeFormat));
-        if (!dt.isValid())
-            dt = QDateTime::fromString(s.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (!dt.isValid()) {
-            const QDate d = QDate::fromString(s.left(10), Qt::ISODate);
-            if (d.isValid())
-                dt = QDateTime(d, QTime(0, 0));
-        }
-        return dt;
+        if (s.size() == 10)
+            return QDateTime(d, QTime(0, 0));
+        // "T" or a blank before the time; an instant given in UTC ("Z") or
+        // with an offset is the same instant in local time, as stored.
+        QString iso = s;
+        iso[10] = QLatin1Char('T');
+        const QDateTime dt = QDateTime::fromString(iso, Qt::ISODateWithMs);
+        if (!dt.isValid() || dt.date() != d)
+            return {};
+        return dt.timeSpec() == Qt::LocalTime ? dt : dt.toLocalTime();
+    }
+    }
+}
+
+bool toBoolean(const QVariant& v, bool* ok)
+{
+    *ok = true;
+    if (v.isNull())
+        return false;
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool();
+    case QMetaType::QString:
+    case QMetaType::QByteArray: {
+        const QString s = v.toString().trimmed().toLower();
+        if (s == QLatin1String("true") || s == QLatin1String("t") || s == QLatin1String("yes") || s == QLatin1String("y"))
+            return true;
+        if (s == QLatin1String("false") || s == QLatin1String("f") || s == QLatin1String("no") || s == QLatin1String("n"))
+            return false;
+        const qlonglong n = s.toLongLong(ok);
+        return *ok && n != 0;
+    }
+    default: {
+        const double n = v.toDouble(ok);
+        return *ok && n != 0;
     }
     }
 }
@@ -66,10 +98,19 @@ QVariant fromDb(const FieldDef& f, const QVariant& v)
     switch (f.type) {
     case FieldType::Text:
         return rtrimmed(v.toString());
-    case FieldType::Integer:
-        return QVariant(v.toInt());
-    case FieldType::Boolean:
-        return QVariant(v.toBool());
+    case FieldType::Integer: {
+        // A stored number beyond 32 bits is kept whole.
+        bool ok = false;
+        const qlonglong n = v.toLongLong(&ok);
+        if (!ok)
+            return QVariant(v.toInt());
+        return n >= INT_MIN && n <= INT_MAX ? QVariant(int(n)) : QVariant(n);
+    }
+    case FieldType::Boolean: {
+        bool ok = false;
+        const bool b = toBoolean(v, &ok);
+        return ok ? QVariant(b) : QVariant();
+    }
     case FieldType::Float:
     case FieldType::Currency:
         return QVariant(v.toDouble());
@@ -109,19 +150,22 @@ QVariant toFieldValue(const FieldDef& f, const QVariant& v)
                 throw EngineError(QStringLiteral("'%1' is not a valid integer value for field %2").arg(s, f.name));
             return n;
         }
+        // Integer columns hold 32 bits on every backend: a larger number or a
+        // fraction is refused, never cut.
         bool ok = false;
-        const qlonglong n = v.toLongLong(&ok);
-        if (!ok)
-            throw EngineError(QStringLiteral("Invalid integer value for field %1").arg(f.name));
+        const double d = v.toDouble(&ok);
+        const qlonglong n = v.toLongLong();
+        if (!ok || n < INT_MIN || n > INT_MAX || double(n) != d)
+            throw EngineError(QStringLiteral("'%1' is not a valid integer value for field %2").arg(v.toString(), f.name));
         return QVariant(static_cast<int>(n));
     }
-    case FieldType::Boolean:
-        if (v.typeId() == QMetaType::QString) {
-            const QString s = v.toString().trimmed().toLower();
-            return QVariant(s == QLatin1String("true") || s == QLatin1String("t") || s == QLatin1String("1")
-                            || s == QLatin1String("yes") || s == QLatin1String("y"));
-        }
-        return QVariant(v.toBool());
+    case FieldType::Boolean: {
+        bool ok = false;
+        const bool b = toBoolean(v, &ok);
+        if (!ok)
+            throw EngineError(QStringLiteral("'%1' is not a valid boolean value for field %2").arg(v.toString(), f.name));
+        return QVariant(b);
+    }
     case FieldType::Float:
     case FieldType::Currency: {
         bool ok = false;

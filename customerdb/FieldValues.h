@@ -22,6 +22,11 @@ QString rtrimmed(const QString& s);
 QDate toDate(const QVariant& v);
 QDateTime toDateTime(const QVariant& v);
 
+// A truth value from a stored or given value: true, t, yes, y or a number
+// other than 0; false, f, no, n or 0 (any case, blanks around ignored).
+// *ok is false for anything else.
+bool toBoolean(const QVariant& v, bool* ok);
+
 // Converts a value read from the database into the field's type.
 QVariant fromDb(const FieldDef& f, const QVariant& v);
 

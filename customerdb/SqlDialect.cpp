@@ -61,7 +61,7 @@ QString SqlDialect::translateSql(const QString& sql, const QDate& pinnedToday) c
 {
     const QString today = todayExpression(pinnedToday);
     const QString translated = mapOutsideLiterals(sql, [&](const QString& part) {
-        static const QRegularExpression plusDays(QStringLiteral("CurDate\\s*\\(\\s*\\)\\s*(\\+)\\s*(\\d+)"),
+        static const QRegularExpression plusDays(QStringLiteral("CurDate\\s*\\(\\s*\\)\\s*([-+])\\s*(\\d+)"),
                                                  QRegularExpression::CaseInsensitiveOption);
         static const QRegularExpression curDate(QStringLiteral("CurDate\\s*\\(\\s*\\)"),
                                                 QRegularExpression::CaseInsensitiveOption);
@@ -259,7 +259,9 @@ QString PostgresDialect::translateStatement(const QString& sql) const
     int depth = 0;
     bool inLiteral = false, inQuoted = false;
     qsizetype orderAt = -1;
+    qsizetype orderEnd = -1;
     static const QRegularExpression orderBy(QStringLiteral("\\Aorder\\s+by\\b"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression endOfOrder(QStringLiteral("\\A(limit|offset)\\b"), QRegularExpression::CaseInsensitiveOption);
     QList<qsizetype> commas;
     for (qsizetype i = 0; i < sql.size(); ++i) {
         const QChar c = sql.at(i);
@@ -279,37 +281,46 @@ QString PostgresDialect::translateStatement(const QString& sql) const
             ++depth;
         } else if (c == QLatin1Char(')')) {
             --depth;
-        } else if (depth == 0 && (c == QLatin1Char('o') || c == QLatin1Char('O'))
-                   && (i == 0 || !sql.at(i - 1).isLetterOrNumber())) {
-            const auto m = orderBy.match(QStringView(sql).mid(i));
-            if (m.hasMatch()) {
+        } else if (depth != 0 || orderEnd >= 0) {
+            continue;
+        } else if (c == QLatin1Char(';') && orderAt >= 0) {
+            orderEnd = i;  // the order list ends with the statement
+        } else if (c == QLatin1Char(',') && orderAt >= 0) {
+            commas << i;
+        } else if (c.isLetter() && (i == 0 || !sql.at(i - 1).isLetterOrNumber())) {
+            const QStringView rest = QStringView(sql).mid(i);
+            if (const auto m = orderBy.match(rest); m.hasMatch()) {
                 orderAt = i + m.capturedLength();
+                orderEnd = -1;
                 commas.clear();
                 i += m.capturedLength() - 1;
+            } else if (orderAt >= 0 && endOfOrder.match(rest).hasMatch()) {
+                orderEnd = i;  // or at its LIMIT or OFFSET
             }
-        } else if (depth == 0 && orderAt >= 0 && c == QLatin1Char(',')) {
-            commas << i;
         }
     }
     if (orderAt < 0)
         return sql;
+    if (orderEnd < 0)
+        orderEnd = sql.size();
     QStringList terms;
     qsizetype from = orderAt;
-    commas << sql.size();
+    commas << orderEnd;
     for (qsizetype to : commas) {
         terms << sql.mid(from, to - from);
         from = to + 1;
     }
+    static const QRegularExpression descending(QStringLiteral("\\sdesc\\z"), QRegularExpression::CaseInsensitiveOption);
     for (QString& t : terms) {
         const QString trimmed = t.trimmed();
         if (trimmed.isEmpty() || trimmed.contains(QLatin1String("nulls"), Qt::CaseInsensitive))
             continue;
-        const bool desc = trimmed.endsWith(QLatin1String(" desc"), Qt::CaseInsensitive);
+        const bool desc = descending.match(trimmed).hasMatch();
         // Keep the term's own trailing blanks and line ends after the addition.
         const qsizetype end = t.lastIndexOf(trimmed) + trimmed.size();
         t.insert(end, desc ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST"));
     }
-    return sql.left(orderAt) + terms.join(QLatin1Char(','));
+    return sql.left(orderAt) + terms.join(QLatin1Char(',')) + sql.mid(orderEnd);
 }
 
 QString PostgresDialect::columnType(const FieldDef& f) const

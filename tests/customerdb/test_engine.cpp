@@ -505,6 +505,39 @@ private slots:
         QCOMPARE(q.fieldByName(QStringLiteral("N")).asInteger(), 1);
     }
 
+    // Numbers beyond 32 bits are refused by an integer field, and read whole
+    // from a query column or a stored value, never cut.
+    void largeNumbersAreNotCut()
+    {
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.setIndexFieldNames(QStringLiteral("Id"));
+        t.open();
+        addPerson(t, 2000000000, QStringLiteral("A"));
+        addPerson(t, 1500000000, QStringLiteral("B"));
+        t.append();
+        QVERIFY_THROWS_EXCEPTION(EngineError, t.fieldByName(QStringLiteral("Id")).setValue(qlonglong(3000000000LL)));
+        t.cancel();
+
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select Sum(Id) Total From People")});
+        q.open();
+        Field total = q.fieldByName(QStringLiteral("Total"));
+        QCOMPARE(total.dataType(), FieldType::Integer);
+        QCOMPARE(total.asLargeInt(), 3500000000LL);
+        QCOMPARE(total.value().toLongLong(), 3500000000LL);
+        QVERIFY_THROWS_EXCEPTION(EngineError, total.asInteger());
+
+        if (conn->backend() == Backend::SQLite) {
+            // Only SQLite's integer column can hold such a number stored by other means.
+            conn->exec(QStringLiteral("UPDATE People SET Id = 3000000000 WHERE Name = 'A'"));
+            t.refresh();
+            t.setIndexFieldNames(QStringLiteral("Name"));
+            QVERIFY(t.findKey({QStringLiteral("A")}));
+            QCOMPARE(t.fieldByName(QStringLiteral("Id")).asLargeInt(), 3000000000LL);
+        }
+    }
+
     void queryErrorCarriesTheEnginesText()
     {
         // A broken statement is an engine error carrying the engine's text.
