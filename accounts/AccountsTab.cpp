@@ -249,9 +249,10 @@ void TAccountsTab::ClearAccount()
 void TAccountsTab::btnNewSNClick()
 {
     m_addingAccount = true;
-    m_console.DisableButtons(false);
-    ClearAccount();
-    m_console.DisableButtons(true);
+    {
+        const Trellane::ButtonsDisabled busy(m_console);
+        ClearAccount();
+    }
     ui->btnNewSN->setEnabled(false);
     ui->edtRegisterName->setFocus();
 }
@@ -259,12 +260,9 @@ void TAccountsTab::btnNewSNClick()
 void TAccountsTab::btnSavSNClick()
 {
     TDataModule& dm = m_console.data();
-    auto stop = [this](const QString& message) {
-        Trellane::platform().showMessage(message);
-        m_console.DisableButtons(true);
-    };
+    auto stop = [](const QString& message) { Trellane::platform().showMessage(message); };
 
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     const QString reseller = ui->edtDealer->text();
     const QString vendorId = ui->edtVendorID->text();
     if (reseller.isEmpty()) {
@@ -337,24 +335,21 @@ void TAccountsTab::btnSavSNClick()
     write(reg, "NOTES", ui->Memo1->toPlainText());
     write(reg, "IsMonthly", ui->cbMonthly->isChecked());
     reg->post();
-    m_console.DisableButtons(true);
 }
 
 void TAccountsTab::btnCancelSNClick()
 {
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     m_console.data().tblRegistration->cancel();
     m_addingAccount = false;
     LoadAccount();
-    m_console.DisableButtons(true);
 }
 
 void TAccountsTab::btnDelSNClick()
 {
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this account?")))
         m_console.data().tblRegistration->del();
-    m_console.DisableButtons(true);
 }
 
 // ---- Search and lookup --------------------------------------------------------

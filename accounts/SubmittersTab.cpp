@@ -59,13 +59,12 @@ void TSubmittersTab::RefreshSubmitters()
 void TSubmittersTab::btnDelSubIDClick()
 {
     Db::Table* subs = m_console.data().tblSubmitters;
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     // An empty list reads SerialNumber 0: nothing to ask, nothing to delete.
     if (subs->isBrowsing() && subs->fieldByName(QStringLiteral("SerialNumber")).asInteger() > 0) {
         if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this account?")))
             subs->del();
     }
-    m_console.DisableButtons(true);
 }
 
 void TSubmittersTab::Button9Click()

@@ -79,7 +79,7 @@ void TDealersTab::setAddChargesEnabled(bool enabled)
 
 void TDealersTab::LoadDealer()
 {
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     Db::Table& t = *m_console.data().tblDealer;
     // A pending new record is current too (with empty fields).
     const bool hasRecord = t.isOpen() && (t.state() == Db::DataSetState::Insert || !t.isEmpty());
@@ -102,15 +102,13 @@ void TDealersTab::LoadDealer()
     ui->edtVendorID2->setText(text("VendorID"));
     ui->edtDealerChart->setText(text("ChartNumber"));
     ui->edtDealerProv->setText(text("Provider"));
-    m_console.DisableButtons(true);
 }
 
 void TDealersTab::btnNewDealerClick()
 {
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     m_console.data().tblDealer->append();  // the empty record empties the panel
     ui->edtDealerCode->setReadOnly(false);
-    m_console.DisableButtons(true);
 }
 
 void TDealersTab::btnSavDealerClick()
@@ -167,17 +165,14 @@ void TDealersTab::btnSavDealerClick()
         }
     };
 
-    const auto done = qScopeGuard([&] {
-        m_console.DisableButtons(true);
-        vendors.close();
-    });
+    const auto closeVendors = qScopeGuard([&] { vendors.close(); });
     const bool adding = t.state() == Db::DataSetState::Insert || t.isEmpty();
     if (t.state() == Db::DataSetState::Browse) {
         t.edit();
         if (adding)
             putBackTyped();  // on an empty table Edit starts a new, empty record
     }
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     try {
         for (const auto& [name, value] : values)
             t.fieldByName(QString::fromLatin1(name)).setValue(value);
@@ -199,15 +194,13 @@ void TDealersTab::btnSavDealerClick()
 
 void TDealersTab::btnCancelDealerClick()
 {
-    m_console.DisableButtons(false);
+    const Trellane::ButtonsDisabled busy(m_console);
     m_console.data().tblDealer->cancel();
-    m_console.DisableButtons(true);
 }
 
 void TDealersTab::btnDelDealerClick()
 {
-    m_console.DisableButtons(false);
-    const auto done = qScopeGuard([this] { m_console.DisableButtons(true); });
+    const Trellane::ButtonsDisabled busy(m_console);
     if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this record?")))
         m_console.data().tblDealer->del();  // a pending new record is discarded instead
 }

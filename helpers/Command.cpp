@@ -1,19 +1,9 @@
 #include "helpers/Command.h"
 
+#include "helpers/Console.h"
 #include "helpers/Platform.h"
 
 namespace Trellane {
-
-static std::function<void()>& recoveryHook()
-{
-    static std::function<void()> hook;
-    return hook;
-}
-
-void setCommandRecovery(std::function<void()> recovery)
-{
-    recoveryHook() = std::move(recovery);
-}
 
 QString errorText(std::exception_ptr error)
 {
@@ -35,14 +25,22 @@ bool runCommand(const std::function<void()>& fn)
     } catch (...) {
         platform().showError(errorText(std::current_exception()));
     }
-    // The recovery itself must not throw past the event loop.
-    try {
-        if (recoveryHook())
-            recoveryHook()();
-    } catch (...) {
-        platform().showError(errorText(std::current_exception()));
-    }
     return false;
+}
+
+ButtonsDisabled::ButtonsDisabled(Console& console)
+    : m_console(console)
+{
+    m_console.DisableButtons(false);
+}
+
+ButtonsDisabled::~ButtonsDisabled()
+{
+    // Runs while an error unwinds too: nothing may escape it.
+    try {
+        m_console.DisableButtons(true);
+    } catch (...) {
+    }
 }
 
 } // namespace Trellane

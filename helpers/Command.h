@@ -1,23 +1,36 @@
 #pragma once
 // The application's error box. Every user command (button click, menu item,
 // key press, list change, timer tick) runs through runCommand: an error that
-// escapes it is shown once with its message, then the window's recovery runs
-// (it enables the buttons a command may have disabled) and the window goes on.
+// escapes it is shown once with its message and the window goes on. A command
+// that disables the window's buttons does so with a ButtonsDisabled guard,
+// which enables them again however the command ends; a failure anywhere else
+// leaves the buttons as they were.
 #include <QAbstractButton>
 #include <QObject>
 
 #include <functional>
 
+class Console;
+
 namespace Trellane {
 
 // Runs fn; an escaping Db::EngineError, std::exception or other error is
-// shown in the error box (Platform::showError) and the recovery runs.
-// Returns false when fn failed.
+// shown in the error box (Platform::showError). Returns false when fn failed.
 bool runCommand(const std::function<void()>& fn);
 
-// The recovery run after a failed command (the main window installs
-// DisableButtons(true)); nullptr for none.
-void setCommandRecovery(std::function<void()> recovery);
+// Disables every push button of the window while it lives
+// (DisableButtons(false)) and enables them again when it goes
+// (DisableButtons(true)), also when the command throws.
+class ButtonsDisabled {
+public:
+    explicit ButtonsDisabled(Console& console);
+    ~ButtonsDisabled();
+    ButtonsDisabled(const ButtonsDisabled&) = delete;
+    ButtonsDisabled& operator=(const ButtonsDisabled&) = delete;
+
+private:
+    Console& m_console;
+};
 
 // The message of an escaping error as the error box shows it.
 QString errorText(std::exception_ptr error);

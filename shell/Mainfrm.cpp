@@ -82,14 +82,10 @@ TfrmMain::TfrmMain(const ShellSettings& settings, QWidget* parent)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     };
-
-    // A command that fails ends with every button enabled again.
-    Trellane::setCommandRecovery([this] { DisableButtons(true); });
 }
 
 TfrmMain::~TfrmMain()
 {
-    Trellane::setCommandRecovery(nullptr);
     FormDestroy();
     m_timer1->stop();
     // The tabs and windows watch the data sets: they go first.

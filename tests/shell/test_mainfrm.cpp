@@ -3,6 +3,7 @@
 // release label timer, the submitter refresh on its tab, DisableButtons and
 // the error box. The update server is a real HTTP server on loopback; the
 // databases are fresh test databases.
+#include "accounts/AccountsTab.h"
 #include "customerdb/DataModule.h"
 #include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
@@ -482,6 +483,23 @@ private slots:
         QCOMPARE(frm->Timer1()->interval(), 1800000);
     }
 
+    // Only a command that disabled the buttons enables them again: a failing
+    // background step (the timer's refresh) leaves them as they were.
+    void failingTimerLeavesTheButtonsAsTheyWere()
+    {
+        auto frm = makeWindow();
+        frm->FormShow();
+        frm->accountsTab()->btnNewSNClick();
+        auto* newButton = qobject_cast<QPushButton*>(frm->control(QStringLiteral("btnNewSN")));
+        QVERIFY(newButton && !newButton->isEnabled());
+        frm->DisableButtons(false);
+        http->bodies.clear();
+        QVERIFY(QMetaObject::invokeMethod(frm->Timer1(), "timeout"));
+        QCOMPARE(plat->errors.size(), 1);
+        for (QPushButton* b : mainButtons(*frm))
+            QVERIFY2(!b->isEnabled(), qPrintable(b->objectName() + b->text()));
+    }
+
     void submitterListIsReReadOnItsTabOnly()
     {
         auto frm = makeWindow();
@@ -535,10 +553,9 @@ private slots:
         auto* working = new QPushButton(QStringLiteral("Working"), page);
         int worked = 0;
         Trellane::onClick(failing, frm.get(), [&frm] {
-            frm->DisableButtons(false);
+            const Trellane::ButtonsDisabled busy(*frm);
             // A real engine failure, with the engine's own message.
             frm->data().connTrellaneEMC->exec(QStringLiteral("SELECT * FROM NoSuchTable"));
-            frm->DisableButtons(true);
         });
         Trellane::onClick(working, frm.get(), [&] { ++worked; });
 
