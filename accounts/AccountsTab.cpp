@@ -5,6 +5,7 @@
 #include "accounts/EntryRules.h"
 #include "customerdb/DataVersionName.h"
 #include "helpers/Command.h"
+#include "helpers/EntryRule.h"
 #include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
@@ -48,12 +49,20 @@ void write(Db::DataSet* ds, const char* field, const QVariant& value)
     ds->fieldByName(QLatin1String(field)).setValue(value);
 }
 
-// Shows a value in an entry; an entry that already shows it is left alone
-// (setting a line edit re-lays out and repaints it, on every seek).
+// Shows a stored value in an entry, whole even when it is longer than
+// typing may make it.
 void showText(QLineEdit* edit, const QString& value)
 {
-    if (edit->text() != value)
-        edit->setText(value);
+    Trellane::EntryRule::showText(edit, value);
+}
+
+// Text as the database stores and seeks it: without trailing blanks.
+QString asStored(const QString& text)
+{
+    qsizetype n = text.size();
+    while (n > 0 && text.at(n - 1) == QLatin1Char(' '))
+        --n;
+    return text.left(n);
 }
 
 void paintPicker(QDateEdit* picker, ExpiryShade shade)
@@ -83,6 +92,12 @@ TAccountsTab::TAccountsTab(Console& console, QWidget* parent)
                             static_cast<QWidget*>(ui->cbNSF), static_cast<QWidget*>(ui->dtpExpiresNSF)})
         hidden->hide();
 
+    // The entry limits of the form restrict typing only: they never cut a
+    // stored value or the search text.
+    for (QLineEdit* e : findChildren<QLineEdit*>()) {
+        if (e->maxLength() < 32767)
+            Trellane::EntryRule::of(e);
+    }
     Accounts::setUpperCase(ui->edtRegisterName, true);
     Accounts::setUpperCase(ui->edtState, true);
     Accounts::setUpperCase(ui->edtDealer, true);
@@ -93,6 +108,9 @@ TAccountsTab::TAccountsTab(Console& console, QWidget* parent)
         p->setDate(today);
 
     TDataModule& dm = m_console.data();
+    if (const Db::TableDef* reg = dm.connTrellaneEMC->catalog().table(QStringLiteral("Registration")))
+        if (const Db::FieldDef* notes = reg->field(QStringLiteral("NOTES")))
+            ui->Memo1->setMaxLength(notes->size);
     ui->DBGrid3->setReadOnlyGrid(true);
     ui->DBGrid3->setDataSet(dm.tblRegistration);
 
@@ -261,6 +279,9 @@ void TAccountsTab::btnNewSNClick()
 
 void TAccountsTab::btnSavSNClick()
 {
+    // A half-typed phone is refused before anything is checked or written.
+    if (!TPhoneEdit::validatePanel(this))
+        return;
     TDataModule& dm = m_console.data();
     auto stop = [this](const QString& message) {
         Trellane::platform().showMessage(message);
@@ -268,8 +289,9 @@ void TAccountsTab::btnSavSNClick()
     };
 
     m_console.DisableButtons(false);
-    const QString reseller = ui->edtDealer->text();
-    const QString vendorId = ui->edtVendorID->text();
+    // Looked up as they are stored: trailing blanks do not count.
+    const QString reseller = asStored(ui->edtDealer->text());
+    const QString vendorId = asStored(ui->edtVendorID->text());
     if (reseller.isEmpty()) {
         stop(QStringLiteral("You must enter a vendor in order to save registration data."));
         return;
@@ -301,7 +323,8 @@ void TAccountsTab::btnSavSNClick()
     Db::Table* reg = dm.tblRegistration;
     // With no account on file there is nothing to edit: the panel becomes a
     // new account with a number rather than a record without one.
-    if (m_addingAccount || reg->isEmpty()) {
+    const bool adding = m_addingAccount || reg->isEmpty();
+    if (adding) {
         dm.qryLastSerial->close();
         dm.qryLastSerial->open();
         const int last = dm.qryLastSerial->fieldByName(QStringLiteral("LastSerial")).asInteger();
@@ -312,6 +335,28 @@ void TAccountsTab::btnSavSNClick()
         reg->edit();
     }
 
+    try {
+        writePanel(reseller, vendorId);
+        reg->post();
+    } catch (const Db::EngineError&) {
+        if (adding) {
+            // Refused, for instance because another console took the number
+            // a moment before: the pending record goes, the panel keeps what
+            // was typed, and the next Save appends it under a fresh number.
+            m_keepPanel = true;
+            const auto keep = qScopeGuard([this] { m_keepPanel = false; });
+            reg->cancel();
+            m_addingAccount = true;
+        }
+        m_console.DisableButtons(true);
+        throw;  // the error box shows the engine's message
+    }
+    m_console.DisableButtons(true);
+}
+
+void TAccountsTab::writePanel(const QString& reseller, const QString& vendorId)
+{
+    Db::Table* reg = m_console.data().tblRegistration;
     write(reg, "RegisterName", ui->edtRegisterName->text());
     write(reg, "OtherName", ui->edtOtherName->text());
     write(reg, "ContactName", ui->edtContact->text());
@@ -339,8 +384,6 @@ void TAccountsTab::btnSavSNClick()
     write(reg, "Specialty", ui->edtSpecialty->text());
     write(reg, "NOTES", ui->Memo1->toPlainText());
     write(reg, "IsMonthly", ui->cbMonthly->isChecked());
-    reg->post();
-    m_console.DisableButtons(true);
 }
 
 void TAccountsTab::btnCancelSNClick()
@@ -378,10 +421,7 @@ void TAccountsTab::cbAcctIdxChange()
         if (item == soCity)
             Accounts::setUpperCase(box, false);
         reg->setIndexFieldNames(QLatin1String(rule.fields));
-        {
-            const QSignalBlocker quiet(box);
-            box->setMaxLength(rule.boxLength);
-        }
+        Trellane::EntryRule::of(box)->setLimit(rule.boxLength);
         if (item == soSerialNumber) {
             if (!box->text().isEmpty()) {
                 if (const auto n = Accounts::wholeNumber(box->text()))
@@ -414,7 +454,7 @@ void TAccountsTab::edtAcctSrchChange()
 
 void TAccountsTab::tblRegistrationAfterScroll()
 {
-    if (m_console.data().tblRegistration->isBrowsing())
+    if (m_console.data().tblRegistration->isBrowsing() && !m_keepPanel)
         LoadAccount();
 }
 
@@ -422,7 +462,7 @@ void TAccountsTab::Button5Click()
 {
     TDataModule& dm = m_console.data();
     dm.qrySubID->close();
-    dm.qrySubID->setParam(QStringLiteral("subid"), ui->edtSubLookup->text());
+    dm.qrySubID->setParam(QStringLiteral("subid"), asStored(ui->edtSubLookup->text()));
     dm.qrySubID->open();
     if (dm.qrySubID->isEmpty())
         return;
@@ -472,6 +512,8 @@ void TAccountsTab::SelectFirstSearchOrder()
 
 void TAccountsTab::btnUpdateClick()
 {
+    if (!TPhoneEdit::validatePanel(this))
+        return;
     Db::Table* pat = m_console.data().tblMWPAT;
     ui->btnUpdate->setEnabled(false);
     // The button is usable again however the update ends.

@@ -61,10 +61,14 @@ private:
     void showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField);
     void showDate(QDateEdit* picker, const QString& dateField);
     void followResellerOnAddCharges();
+    // Writes the panel into the pending Registration record.
+    void writePanel(const QString& reseller, const QString& vendorId);
 
     Console& m_console;
     std::unique_ptr<Ui::AccountsTab> ui;
     bool m_addingAccount = false;
+    // Set while a refused new account is dropped: the panel keeps the typing.
+    bool m_keepPanel = false;
     // A stored core product that is not in the list: kept so that saving
     // the account does not blank it.
     QString m_unlistedCoreProduct;

@@ -22,6 +22,7 @@
 #include "accounts/SubmittersTab.h"
 #include "customerdb/Settings.h"
 #include "helpers/ConsoleStyle.h"
+#include "helpers/EntryRule.h"
 #include "shell/Console.h"
 #include "shell/DataModule.h"
 
@@ -176,7 +177,7 @@ int main(int argc, char** argv)
             std::vector<qint64> samples;
             while (int(samples.size()) < perOrder) {
                 const QString key = conn->scalar(keySql, {qint64(1 + rng.bounded(maxRid))}).toString().trimmed();
-                const QString typed = key.left(box->maxLength());
+                const QString typed = key.left(Trellane::EntryRule::of(box)->limit());
                 if (typed.isEmpty())
                     continue;
                 box->clear();

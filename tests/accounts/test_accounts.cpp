@@ -2,8 +2,9 @@
 // and commands, the search orders and lookups, and the patient record update.
 #include "accounts/AccountsTab.h"
 #include "accounts/EntryRules.h"
-#include "helpers/PhoneEdit.h"
 #include "customerdb/DBGrid.h"
+#include "helpers/EntryRule.h"
+#include "helpers/PhoneEdit.h"
 #include "tests/accounts/AccountsFixture.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestDb.h"
@@ -144,6 +145,12 @@ private slots:
         edit("edtVendorID")->setText(QStringLiteral("NOVID"));
         saveExpecting(QStringLiteral("Could not find a dealer with the matching VendorID. The client was not saved."));
 
+        // A vendor ID two dealers share is no single match.
+        dealer(QStringLiteral("DLR3"), QStringLiteral("VSHARED"));
+        dealer(QStringLiteral("DLR4"), QStringLiteral("VSHARED"));
+        edit("edtVendorID")->setText(QStringLiteral("VSHARED"));
+        saveExpecting(QStringLiteral("Could not find a dealer with the matching VendorID. The client was not saved."));
+
         // Another dealer's vendor ID passes; the first account is number 1.
         edit("edtVendorID")->setText(QStringLiteral("V2"));
         tab->btnSavSNClick();
@@ -155,10 +162,119 @@ private slots:
         QCOMPARE(rec.value("VendorID").toString(), QStringLiteral("V2"));
         QCOMPARE(rec.value("CoreProduct").toString(), QStringLiteral("MEDISOFT"));
 
+        // Trailing blanks count neither in the lookups nor in what is stored.
         tab->btnNewSNClick();
         edit("edtChartNumber")->setText(QStringLiteral("CH1"));
+        edit("edtDealer")->setText(QStringLiteral("DLR2 "));
+        edit("edtVendorID")->setText(QStringLiteral("V2 "));
         tab->btnSavSNClick();
+        QCOMPARE(platform->messages.size(), 7);
         QCOMPARE(stored(2).value("ChartNumber").toString(), QStringLiteral("CH1"));
+        QCOMPARE(stored(2).value("DealerCode").toString(), QStringLiteral("DLR2"));
+    }
+
+    void refusedNewNumberIsRetakenOnNextSave()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"RegisterName", "ONE"}});
+        openTables();
+        // Another console takes the next number between our look-up and post.
+        Db::Connection other(QStringLiteral("other_console"), &dm().connTrellaneEMC->catalog());
+        other.setSettings(dm().connTrellaneEMC->settings());
+        bool raced = false;
+        QObject watch;
+        connect(dm().tblRegistration, &Db::DataSet::stateChanged, &watch, [&] {
+            if (!raced && dm().tblRegistration->state() == Db::DataSetState::Insert) {
+                raced = true;
+                insertRow(&other, QStringLiteral("Registration"), {{"SerialNumber", 2}, {"RegisterName", "THEIRS"}});
+            }
+        });
+        tab->btnNewSNClick();
+        type(edit("edtRegisterName"), QStringLiteral("MINE"));
+        edit("edtAuth")->setText(QStringLiteral("OK"));
+        auto* save = find<QPushButton>(tab, "btnSavSN");
+        save->click();
+        QVERIFY(raced);
+        QCOMPARE(platform->errors.size(), 1);
+        QVERIFY(tab->AddingAccount());
+        QVERIFY(dm().tblRegistration->isBrowsing());
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("MINE"));
+        QCOMPARE(edit("edtAuth")->text(), QStringLiteral("OK"));
+
+        save->click();
+        QCOMPARE(platform->errors.size(), 1);
+        QVERIFY(!tab->AddingAccount());
+        QCOMPARE(stored(2).value("RegisterName").toString(), QStringLiteral("THEIRS"));
+        QCOMPARE(stored(3).value("RegisterName").toString(), QStringLiteral("MINE"));
+        other.disconnect();
+    }
+
+    void entryLimitsRestrictTypingOnly()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"State", "TEX"}, {"DealerCode", "M"}, {"Authorization", "OK"}});
+        openTables();
+        QCOMPARE(edit("edtState")->text(), QStringLiteral("TEX"));
+        tab->btnSavSNClick();
+        QCOMPARE(stored(1).value("State").toString(), QStringLiteral("TEX"));
+        QTest::keyClicks(edit("edtState"), QStringLiteral("X"));
+        QCOMPARE(edit("edtState")->text(), QStringLiteral("TEX"));
+        type(edit("edtState"), QStringLiteral("abc"));
+        QCOMPARE(edit("edtState")->text(), QStringLiteral("AB"));
+    }
+
+    void notesStopAtTheFieldWidth()
+    {
+        openTables();
+        auto* notes = find<QPlainTextEdit>(tab, "Memo1");
+        QVERIFY(notes->toolTip().contains(QStringLiteral("300")));
+        QVERIFY(QTest::qWaitForWindowActive(console->host()));
+        notes->setFocus();
+        notes->setPlainText(QString(298, QLatin1Char('n')));
+        notes->moveCursor(QTextCursor::End);
+        QTest::keyClick(notes, Qt::Key_Return);
+        QTest::keyClicks(notes, QStringLiteral("xyz"));
+        QCOMPARE(notes->toPlainText(), QString(298, QLatin1Char('n')) + QStringLiteral("\nx"));
+        // Tab moves on instead of typing.
+        QTest::keyClick(notes, Qt::Key_Backspace);
+        QTest::keyClick(notes, Qt::Key_Tab);
+        QVERIFY(!notes->hasFocus());
+        QVERIFY(!notes->toPlainText().contains(QLatin1Char('\t')));
+    }
+
+    void phoneBoxRefusesBeforeTheCommand()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"RegisterName", "ONE"}, {"DealerCode", "M"}, {"Authorization", "OK"}, {"Phone", "5551234567"}});
+        openTables();
+        QVERIFY(QTest::qWaitForWindowActive(console->host()));
+        TPhoneEdit* box = phone("edtPhone");
+        // A stored number keeps the entry template.
+        QVERIFY(!box->isFreeText());
+
+        // Escape in an edited phone box restores that box only.
+        tab->btnNewSNClick();
+        type(edit("edtRegisterName"), QStringLiteral("NEW CLINIC"));
+        box->setFocus();
+        type(box, QStringLiteral("777"));
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(tab->AddingAccount());
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("NEW CLINIC"));
+        QCOMPARE(box->text(), QStringLiteral("(   )   -    "));
+        // Unedited, Escape is "&Cancel" again.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(!tab->AddingAccount());
+
+        // A half-typed phone stops "&Save" before anything is written.
+        type(edit("edtOtherName"), QStringLiteral("OTHER"));
+        box->setFocus();
+        type(box, QStringLiteral("777"));
+        QTest::mouseClick(find<QPushButton>(tab, "btnSavSN"), Qt::LeftButton);
+        QTest::qWait(10);
+        QCOMPARE(platform->errors, QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes")});
+        QVERIFY(box->hasFocus());
+        QCOMPARE(stored(1).value("Phone").toString(), QStringLiteral("5551234567"));
+        QVERIFY(stored(1).value("OtherName").toString().isEmpty());
     }
 
     void loadAndSaveKeepStoredValues()
@@ -269,7 +385,7 @@ private slots:
         const int lengths[] = {10, 50, 37, 10, 10, 8, 10, 10, 2, 10, 5, 10};
         for (int i = 0; i < 12; ++i) {
             order->setCurrentIndex(i);
-            QCOMPARE(box->maxLength(), lengths[i]);
+            QCOMPARE(Trellane::EntryRule::of(box)->limit(), lengths[i]);
             QCOMPARE(Accounts::isUpperCase(box), i != TAccountsTab::soCity);
         }
 
@@ -288,6 +404,12 @@ private slots:
         type(box, QStringLiteral("bo"));
         QCOMPARE(box->text(), QStringLiteral("bo"));
         QCOMPARE(current(), 5);
+        // Another order upper-cases the text and keeps it whole.
+        type(box, QStringLiteral("boston x"));
+        order->setCurrentIndex(TAccountsTab::soState);
+        QCOMPARE(box->text(), QStringLiteral("BOSTON X"));
+        order->setCurrentIndex(TAccountsTab::soCity);
+        type(box, QStringLiteral("bo"));
 
         // The version orders do not seek when chosen; typing still moves.
         type(box, QStringLiteral("Chicago"));
