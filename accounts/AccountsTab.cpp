@@ -2,6 +2,7 @@
 
 #include "ui_AccountsTab.h"
 
+#include "accounts/DatePicker.h"
 #include "accounts/EntryRules.h"
 #include "customerdb/DataVersionName.h"
 #include "helpers/Command.h"
@@ -65,7 +66,7 @@ QString asStored(const QString& text)
     return text.left(n);
 }
 
-void paintPicker(QDateEdit* picker, ExpiryShade shade)
+void paintPicker(TDatePicker* picker, ExpiryShade shade)
 {
     const QColor back = Accounts::shadeColor(shade);
     if (picker->palette().color(QPalette::Base) == back)
@@ -102,10 +103,6 @@ TAccountsTab::TAccountsTab(Console& console, QWidget* parent)
     Accounts::setUpperCase(ui->edtState, true);
     Accounts::setUpperCase(ui->edtDealer, true);
     Accounts::setUpperCase(ui->edtAcctSrch, true);
-
-    const QDate today = Trellane::platform().today();
-    for (QDateEdit* p : {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF})
-        p->setDate(today);
 
     TDataModule& dm = m_console.data();
     if (const Db::TableDef* reg = dm.connTrellaneEMC->catalog().table(QStringLiteral("Registration")))
@@ -216,21 +213,18 @@ void TAccountsTab::LoadAccount()
     followResellerOnAddCharges();
 }
 
-void TAccountsTab::showDate(QDateEdit* picker, const QString& dateField)
+// A stored date, or an empty picker for none.
+void TAccountsTab::showDate(TDatePicker* picker, const QString& dateField)
 {
-    const QDate d = m_console.data().tblRegistration->fieldByName(dateField).asDate();
-    const QDate shown = d.isValid() ? d : Trellane::platform().today();
-    if (picker->date() != shown)
-        picker->setDate(shown);
+    picker->setValue(m_console.data().tblRegistration->fieldByName(dateField).asDate());
 }
 
-void TAccountsTab::showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField)
+void TAccountsTab::showExpiry(TDatePicker* picker, const QString& dateField, const QString& flagField)
 {
     Db::Table* reg = m_console.data().tblRegistration;
     const QDate today = Trellane::platform().today();
     const QDate d = reg->fieldByName(dateField).asDate();
-    if (picker->date() != (d.isValid() ? d : today))
-        picker->setDate(d.isValid() ? d : today);
+    picker->setValue(d);
     paintPicker(picker, Accounts::expiryShade(d, reg->fieldByName(flagField).asBoolean(), today));
 }
 
@@ -257,9 +251,9 @@ void TAccountsTab::ClearAccount()
     ui->edtChartNumber->clear();
     ui->edtPromotion->clear();
     ui->edtAuth->clear();
-    const QDate today = Trellane::platform().today();
-    for (QDateEdit* p : {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF})
-        p->setDate(today);
+    // A new account has no expiry dates until the user sets them.
+    for (TDatePicker* p : pickers())
+        p->setValue(QDate());
     ui->cbCoreProduct->setCurrentIndex(ui->cbCoreProduct->findText(QStringLiteral("MEDISOFT")));
     m_unlistedCoreProduct.clear();
     ui->cbAgreement->setChecked(false);
@@ -338,6 +332,8 @@ void TAccountsTab::btnSavSNClick()
     try {
         writePanel(reseller, vendorId);
         reg->post();
+        for (TDatePicker* p : pickers())
+            p->setChanged(false);
     } catch (const Db::EngineError&) {
         if (adding) {
             // Refused, for instance because another console took the number
@@ -384,6 +380,23 @@ void TAccountsTab::writePanel(const QString& reseller, const QString& vendorId)
     write(reg, "Specialty", ui->edtSpecialty->text());
     write(reg, "NOTES", ui->Memo1->toPlainText());
     write(reg, "IsMonthly", ui->cbMonthly->isChecked());
+    // An expiry date goes in only when the user changed its picker; an
+    // emptied picker clears the date.
+    const char* const dateFields[] = {"ExpiresProf", "ExpiresInst", "ExpiresERA", "ExpiresSV", "ExpiresNSF"};
+    const QList<TDatePicker*> all = pickers();
+    for (int i = 0; i < all.size(); ++i) {
+        if (!all[i]->isChanged())
+            continue;
+        if (all[i]->isEmpty())
+            reg->fieldByName(QLatin1String(dateFields[i])).setNull();
+        else
+            write(reg, dateFields[i], all[i]->value());
+    }
+}
+
+QList<TDatePicker*> TAccountsTab::pickers() const
+{
+    return {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF};
 }
 
 void TAccountsTab::btnCancelSNClick()
@@ -533,10 +546,13 @@ void TAccountsTab::btnUpdateClick()
         set("Zip Code", ui->edtZipCode->text());
         set("Phone 1", ui->edtPhone->text());
         set("Phone 4", ui->edtFax->text());
-        if (ui->cbProfessional->isChecked())
-            set("Employee Retirement Date", ui->dtpExpiresProf->date());
-        else if (ui->cbInstitutional->isChecked())
-            set("Employee Retirement Date", ui->dtpExpiresInst->date());
+        // The subscribed module's expiry date; an empty picker leaves the
+        // patient's date as it is.
+        const TDatePicker* expiry = ui->cbProfessional->isChecked() ? ui->dtpExpiresProf
+            : ui->cbInstitutional->isChecked()                     ? ui->dtpExpiresInst
+                                                                   : nullptr;
+        if (expiry && !expiry->isEmpty())
+            set("Employee Retirement Date", expiry->value());
         set("Email", ui->edtEmail->text());
         set("Contact Name", ui->edtContact->text());
         pat->post();

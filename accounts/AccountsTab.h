@@ -3,6 +3,7 @@
 // panel below. The panel is not bound to the table: LoadAccount copies the
 // current Registration record into it after every cursor move, and only
 // "&Save" writes the boxes back.
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -11,7 +12,7 @@
 
 class Console;
 class QAbstractButton;
-class QDateEdit;
+class TDatePicker;
 
 namespace Ui {
 class AccountsTab;
@@ -58,8 +59,10 @@ public slots:
 
 private:
     void connectCommands();
-    void showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField);
-    void showDate(QDateEdit* picker, const QString& dateField);
+    void showExpiry(TDatePicker* picker, const QString& dateField, const QString& flagField);
+    void showDate(TDatePicker* picker, const QString& dateField);
+    // The five expiry pickers, in field order.
+    QList<TDatePicker*> pickers() const;
     void followResellerOnAddCharges();
     // Writes the panel into the pending Registration record.
     void writePanel(const QString& reseller, const QString& vendorId);

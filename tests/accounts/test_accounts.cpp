@@ -1,6 +1,7 @@
 // The Accounts tab on real databases: the account panel's load, save checks
 // and commands, the search orders and lookups, and the patient record update.
 #include "accounts/AccountsTab.h"
+#include "accounts/DatePicker.h"
 #include "accounts/EntryRules.h"
 #include "customerdb/DBGrid.h"
 #include "helpers/EntryRule.h"
@@ -36,7 +37,7 @@ private:
     QLineEdit* edit(const char* name) { return find<QLineEdit>(tab, name); }
     TPhoneEdit* phone(const char* name) { return find<TPhoneEdit>(tab, name); }
     QCheckBox* check(const char* name) { return find<QCheckBox>(tab, name); }
-    QDateEdit* picker(const char* name) { return find<QDateEdit>(tab, name); }
+    TDatePicker* picker(const char* name) { return find<TDatePicker>(tab, name); }
     QString label(const char* name) { return find<QLabel>(tab, name)->text(); }
     int current() { return dm().tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(); }
     QDate today() { return platform->pinnedToday; }
@@ -317,7 +318,7 @@ private slots:
         QVERIFY(check("cbSorvanta")->isChecked() && check("cbNSF")->isChecked());
         QVERIFY(edit("edtRegisterName")->text().isEmpty());
         QVERIFY(edit("edtPromotion")->text().isEmpty());
-        QCOMPARE(picker("dtpExpiresProf")->date(), today());
+        QVERIFY(picker("dtpExpiresProf")->isEmpty());
     }
 
     void expiryColours()
@@ -334,13 +335,14 @@ private slots:
                     {"ExpiresSV", QDate(2020, 2, 2)}});
         account(2, {{"HasHCFA", true}, {"ExpiresProf", t.addDays(5)}, {"ExpiresInst", t}});
         openTables();
-        QCOMPARE(picker("dtpExpiresProf")->date(), t);
+        QVERIFY(picker("dtpExpiresProf")->isEmpty());
+        QCOMPARE(picker("dtpExpiresProf")->text().trimmed(), QString());
         QCOMPARE(shade("dtpExpiresProf"), QColor(Qt::blue));
         QCOMPARE(picker("dtpExpiresInst")->date(), t.addDays(-3));
         QCOMPARE(shade("dtpExpiresInst"), QColor(Qt::red));
         QCOMPARE(shade("dtpExpiresERA"), QColor(Qt::red));
         QCOMPARE(picker("dtpExpiresSV")->date(), QDate(2020, 2, 2));
-        QCOMPARE(picker("dtpExpiresNSF")->date(), t);
+        QVERIFY(picker("dtpExpiresNSF")->isEmpty());
         dm().tblRegistration->next();
         QCOMPARE(shade("dtpExpiresProf"), QColor(Qt::white));
         QCOMPARE(shade("dtpExpiresInst"), QColor(Qt::white));
@@ -477,9 +479,43 @@ private slots:
         QCOMPARE(rec.value("RegisterName").toString(), QStringLiteral("KEEP"));
         QVERIFY(rec.value("HasHCFA").toBool());
         for (const char* p : {"dtpExpiresProf", "dtpExpiresInst", "dtpExpiresERA"}) {
-            QCOMPARE(picker(p)->date(), today());
+            QVERIFY(picker(p)->isEmpty());
             QCOMPARE(shade(p), QColor(Qt::blue));
         }
+    }
+
+    void expiryDatesTheUserChangedAreSaved()
+    {
+        const QDate prof(2027, 1, 31), era(2027, 5, 1), sv(2020, 2, 2);
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"DealerCode", "M"}, {"Authorization", "OK"}, {"ExpiresProf", prof}, {"ExpiresERA", era},
+                    {"ExpiresSV", sv}});
+        openTables();
+        QVERIFY(picker("dtpExpiresInst")->isEmpty());
+        // Another console moves the untouched dates meanwhile.
+        dm().connTrellaneEMC->exec(QStringLiteral("UPDATE %1 SET %2 = ?, %3 = ?")
+                                       .arg(dm().connTrellaneEMC->quoteName(QStringLiteral("Registration")),
+                                            dm().connTrellaneEMC->quoteName(QStringLiteral("ExpiresInst")),
+                                            dm().connTrellaneEMC->quoteName(QStringLiteral("ExpiresSV"))),
+                                   {QDate(2029, 9, 9), QDate(2029, 9, 9)});
+        picker("dtpExpiresProf")->setDate(QDate(2028, 1, 31));
+        QTest::keyClick(picker("dtpExpiresERA"), Qt::Key_Delete);
+        QVERIFY(picker("dtpExpiresERA")->isEmpty());
+        tab->btnSavSNClick();
+        QVariantMap rec = stored(1);
+        QCOMPARE(rec.value("ExpiresProf").toDate(), QDate(2028, 1, 31));
+        QVERIFY(rec.value("ExpiresERA").isNull());
+        QCOMPARE(rec.value("ExpiresInst").toDate(), QDate(2029, 9, 9));
+        QCOMPARE(rec.value("ExpiresSV").toDate(), QDate(2029, 9, 9));
+
+        // Saved dates count as untouched again; an empty picker starts from today.
+        tab->btnRefreshClick();
+        QTest::keyClick(picker("dtpExpiresERA"), Qt::Key_Up);
+        QCOMPARE(picker("dtpExpiresERA")->value(), today());
+        tab->btnSavSNClick();
+        rec = stored(1);
+        QCOMPARE(rec.value("ExpiresERA").toDate(), today());
+        QCOMPARE(rec.value("ExpiresProf").toDate(), QDate(2028, 1, 31));
     }
 
     void refreshCancelDeleteAndAddCharges()
