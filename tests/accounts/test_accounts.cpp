@@ -441,7 +441,8 @@ private slots:
         QCOMPARE(current(), before);
         QCOMPARE(order->currentIndex(), int(TAccountsTab::soCity));
 
-        edit("edtSubLookup")->setText(QStringLiteral("SUB1"));
+        // Trailing blanks do not count, as in the stored IDs.
+        edit("edtSubLookup")->setText(QStringLiteral("SUB1 "));
         tab->Button5Click();
         QCOMPARE(dm().qrySubID->recordCount(), 2);
         QCOMPARE(current(), dm().qrySubID->fieldByName(QStringLiteral("SerialNumber")).asInteger());
