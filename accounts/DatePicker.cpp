@@ -2,6 +2,7 @@
 
 #include "helpers/Platform.h"
 
+#include <QCalendarWidget>
 #include <QKeyEvent>
 
 namespace {
@@ -66,8 +67,13 @@ void TDatePicker::keyPressEvent(QKeyEvent* e)
 
 void TDatePicker::mousePressEvent(QMouseEvent* e)
 {
-    // The calendar of an empty picker opens on today, not on the blank date.
-    if (isEmpty() && calendarPopup())
-        startFromToday();
+    const bool wasEmpty = isEmpty();
     QDateEdit::mousePressEvent(e);
+    // The calendar of an empty picker opens on today, not on the blank date;
+    // a click into the text alone changes nothing.
+    if (wasEmpty && calendarPopup() && calendarWidget() && calendarWidget()->isVisible()) {
+        const QDate today = Trellane::platform().today();
+        setDate(today);
+        calendarWidget()->setSelectedDate(today);
+    }
 }

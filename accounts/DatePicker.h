@@ -1,7 +1,8 @@
 #pragma once
 // A date picker that may also hold no date: an empty picker shows blank
 // text (not a date it does not hold), Delete empties it, and stepping,
-// typing or opening the calendar in an empty picker starts from today. It
+// typing a digit or opening the calendar in an empty picker starts from
+// today. It
 // tells whether the user changed it since the program last set it, so that
 // only a date the user changed is written back.
 #include <QDate>

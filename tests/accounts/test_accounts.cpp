@@ -11,6 +11,7 @@
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -517,6 +518,17 @@ private slots:
         rec = stored(1);
         QCOMPARE(rec.value("ExpiresERA").toDate(), today());
         QCOMPARE(rec.value("ExpiresProf").toDate(), QDate(2028, 1, 31));
+
+        // The calendar of an empty picker opens on today.
+        TDatePicker* inst = picker("dtpExpiresInst");
+        QTest::keyClick(inst, Qt::Key_Delete);
+        QVERIFY(inst->isEmpty());
+        QVERIFY(QTest::qWaitForWindowExposed(console->host()));
+        QTest::mouseClick(inst, Qt::LeftButton, {}, QPoint(inst->width() - 4, inst->height() / 2));
+        QVERIFY(inst->calendarWidget()->isVisible());
+        QCOMPARE(inst->calendarWidget()->selectedDate(), today());
+        QCOMPARE(inst->value(), today());
+        inst->calendarWidget()->window()->close();
     }
 
     void refreshCancelDeleteAndAddCharges()
