@@ -2,11 +2,13 @@
 
 #include "ui_AccountsTab.h"
 
+#include "accounts/DatePicker.h"
 #include "accounts/EntryRules.h"
 #include "customerdb/DataModule.h"
 #include "customerdb/DataVersionName.h"
 #include "helpers/Command.h"
 #include "helpers/Console.h"
+#include "helpers/EntryRule.h"
 #include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
@@ -48,15 +50,23 @@ void write(Db::DataSet* ds, const char* field, const QVariant& value)
     ds->fieldByName(QLatin1String(field)).setValue(value);
 }
 
-// Shows a value in an entry; an entry that already shows it is left alone
-// (setting a line edit re-lays out and repaints it, on every seek).
+// Shows a stored value in an entry, whole even when it is longer than
+// typing may make it.
 void showText(QLineEdit* edit, const QString& value)
 {
-    if (edit->text() != value)
-        edit->setText(value);
+    Trellane::EntryRule::showText(edit, value);
 }
 
-void paintPicker(QDateEdit* picker, ExpiryShade shade)
+// Text as the database stores and seeks it: without trailing blanks.
+QString asStored(const QString& text)
+{
+    qsizetype n = text.size();
+    while (n > 0 && text.at(n - 1) == QLatin1Char(' '))
+        --n;
+    return text.left(n);
+}
+
+void paintPicker(TDatePicker* picker, ExpiryShade shade)
 {
     const QColor back = Accounts::shadeColor(shade);
     if (picker->palette().color(QPalette::Base) == back)
@@ -83,16 +93,21 @@ TAccountsTab::TAccountsTab(Console& console, QWidget* parent)
                             static_cast<QWidget*>(ui->cbNSF), static_cast<QWidget*>(ui->dtpExpiresNSF)})
         hidden->hide();
 
+    // The entry limits of the form restrict typing only: they never cut a
+    // stored value or the search text.
+    for (QLineEdit* e : findChildren<QLineEdit*>()) {
+        if (e->maxLength() < 32767)
+            Trellane::EntryRule::of(e);
+    }
     Accounts::setUpperCase(ui->edtRegisterName, true);
     Accounts::setUpperCase(ui->edtState, true);
     Accounts::setUpperCase(ui->edtDealer, true);
     Accounts::setUpperCase(ui->edtAcctSrch, true);
 
-    const QDate today = Trellane::platform().today();
-    for (QDateEdit* p : {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF})
-        p->setDate(today);
-
     TDataModule& dm = m_console.data();
+    if (const Db::TableDef* reg = dm.connTrellaneEMC->catalog().table(QStringLiteral("Registration")))
+        if (const Db::FieldDef* notes = reg->field(QStringLiteral("NOTES")))
+            ui->Memo1->setMaxLength(notes->size);
     ui->DBGrid3->setReadOnlyGrid(true);
     ui->DBGrid3->setDataSet(dm.tblRegistration);
 
@@ -198,21 +213,18 @@ void TAccountsTab::LoadAccount()
     followResellerOnAddCharges();
 }
 
-void TAccountsTab::showDate(QDateEdit* picker, const QString& dateField)
+// A stored date, or an empty picker for none.
+void TAccountsTab::showDate(TDatePicker* picker, const QString& dateField)
 {
-    const QDate d = m_console.data().tblRegistration->fieldByName(dateField).asDate();
-    const QDate shown = d.isValid() ? d : Trellane::platform().today();
-    if (picker->date() != shown)
-        picker->setDate(shown);
+    picker->setValue(m_console.data().tblRegistration->fieldByName(dateField).asDate());
 }
 
-void TAccountsTab::showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField)
+void TAccountsTab::showExpiry(TDatePicker* picker, const QString& dateField, const QString& flagField)
 {
     Db::Table* reg = m_console.data().tblRegistration;
     const QDate today = Trellane::platform().today();
     const QDate d = reg->fieldByName(dateField).asDate();
-    if (picker->date() != (d.isValid() ? d : today))
-        picker->setDate(d.isValid() ? d : today);
+    picker->setValue(d);
     paintPicker(picker, Accounts::expiryShade(d, reg->fieldByName(flagField).asBoolean(), today));
 }
 
@@ -236,9 +248,9 @@ void TAccountsTab::ClearAccount()
     ui->edtChartNumber->clear();
     ui->edtPromotion->clear();
     ui->edtAuth->clear();
-    const QDate today = Trellane::platform().today();
-    for (QDateEdit* p : {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF})
-        p->setDate(today);
+    // A new account has no expiry dates until the user sets them.
+    for (TDatePicker* p : pickers())
+        p->setValue(QDate());
     ui->cbCoreProduct->setCurrentIndex(ui->cbCoreProduct->findText(QStringLiteral("MEDISOFT")));
     m_unlistedCoreProduct.clear();
     ui->cbAgreement->setChecked(false);
@@ -259,12 +271,16 @@ void TAccountsTab::btnNewSNClick()
 
 void TAccountsTab::btnSavSNClick()
 {
+    // A half-typed phone is refused before anything is checked or written.
+    if (!TPhoneEdit::validatePanel(this))
+        return;
     TDataModule& dm = m_console.data();
     auto stop = [](const QString& message) { Trellane::platform().showMessage(message); };
 
     const Trellane::ButtonsDisabled busy(m_console);
-    const QString reseller = ui->edtDealer->text();
-    const QString vendorId = ui->edtVendorID->text();
+    // Looked up as they are stored: trailing blanks do not count.
+    const QString reseller = asStored(ui->edtDealer->text());
+    const QString vendorId = asStored(ui->edtVendorID->text());
     if (reseller.isEmpty()) {
         stop(QStringLiteral("You must enter a vendor in order to save registration data."));
         return;
@@ -296,7 +312,8 @@ void TAccountsTab::btnSavSNClick()
     Db::Table* reg = dm.tblRegistration;
     // With no account on file there is nothing to edit: the panel becomes a
     // new account with a number rather than a record without one.
-    if (m_addingAccount || reg->isEmpty()) {
+    const bool adding = m_addingAccount || reg->isEmpty();
+    if (adding) {
         dm.qryLastSerial->close();
         dm.qryLastSerial->open();
         const int last = dm.qryLastSerial->fieldByName(QStringLiteral("LastSerial")).asInteger();
@@ -307,6 +324,28 @@ void TAccountsTab::btnSavSNClick()
         reg->edit();
     }
 
+    try {
+        writePanel(reseller, vendorId);
+        reg->post();
+        for (TDatePicker* p : pickers())
+            p->setChanged(false);
+    } catch (const Db::EngineError&) {
+        if (adding) {
+            // Refused, for instance because another console took the number
+            // a moment before: the pending record goes, the panel keeps what
+            // was typed, and the next Save appends it under a fresh number.
+            m_keepPanel = true;
+            const auto keep = qScopeGuard([this] { m_keepPanel = false; });
+            reg->cancel();
+            m_addingAccount = true;
+        }
+        throw;  // the error box shows the engine's message
+    }
+}
+
+void TAccountsTab::writePanel(const QString& reseller, const QString& vendorId)
+{
+    Db::Table* reg = m_console.data().tblRegistration;
     write(reg, "RegisterName", ui->edtRegisterName->text());
     write(reg, "OtherName", ui->edtOtherName->text());
     write(reg, "ContactName", ui->edtContact->text());
@@ -334,7 +373,23 @@ void TAccountsTab::btnSavSNClick()
     write(reg, "Specialty", ui->edtSpecialty->text());
     write(reg, "NOTES", ui->Memo1->toPlainText());
     write(reg, "IsMonthly", ui->cbMonthly->isChecked());
-    reg->post();
+    // An expiry date goes in only when the user changed its picker; an
+    // emptied picker clears the date.
+    const char* const dateFields[] = {"ExpiresProf", "ExpiresInst", "ExpiresERA", "ExpiresSV", "ExpiresNSF"};
+    const QList<TDatePicker*> all = pickers();
+    for (int i = 0; i < all.size(); ++i) {
+        if (!all[i]->isChanged())
+            continue;
+        if (all[i]->isEmpty())
+            reg->fieldByName(QLatin1String(dateFields[i])).setNull();
+        else
+            write(reg, dateFields[i], all[i]->value());
+    }
+}
+
+QList<TDatePicker*> TAccountsTab::pickers() const
+{
+    return {ui->dtpExpiresProf, ui->dtpExpiresInst, ui->dtpExpiresERA, ui->dtpExpiresSV, ui->dtpExpiresNSF};
 }
 
 void TAccountsTab::btnCancelSNClick()
@@ -370,10 +425,7 @@ void TAccountsTab::cbAcctIdxChange()
         if (item == soCity)
             Accounts::setUpperCase(box, false);
         reg->setIndexFieldNames(QLatin1String(rule.fields));
-        {
-            const QSignalBlocker quiet(box);
-            box->setMaxLength(rule.boxLength);
-        }
+        Trellane::EntryRule::of(box)->setLimit(rule.boxLength);
         if (item == soSerialNumber) {
             if (!box->text().isEmpty()) {
                 if (const auto n = Accounts::wholeNumber(box->text()))
@@ -406,7 +458,7 @@ void TAccountsTab::edtAcctSrchChange()
 
 void TAccountsTab::tblRegistrationAfterScroll()
 {
-    if (m_console.data().tblRegistration->isBrowsing())
+    if (m_console.data().tblRegistration->isBrowsing() && !m_keepPanel)
         LoadAccount();
 }
 
@@ -414,7 +466,7 @@ void TAccountsTab::Button5Click()
 {
     TDataModule& dm = m_console.data();
     dm.qrySubID->close();
-    dm.qrySubID->setParam(QStringLiteral("subid"), ui->edtSubLookup->text());
+    dm.qrySubID->setParam(QStringLiteral("subid"), asStored(ui->edtSubLookup->text()));
     dm.qrySubID->open();
     if (dm.qrySubID->isEmpty())
         return;
@@ -464,6 +516,8 @@ void TAccountsTab::SelectFirstSearchOrder()
 
 void TAccountsTab::btnUpdateClick()
 {
+    if (!TPhoneEdit::validatePanel(this))
+        return;
     Db::Table* pat = m_console.data().tblMWPAT;
     ui->btnUpdate->setEnabled(false);
     // The button is usable again however the update ends.
@@ -483,10 +537,13 @@ void TAccountsTab::btnUpdateClick()
         set("Zip Code", ui->edtZipCode->text());
         set("Phone 1", ui->edtPhone->text());
         set("Phone 4", ui->edtFax->text());
-        if (ui->cbProfessional->isChecked())
-            set("Employee Retirement Date", ui->dtpExpiresProf->date());
-        else if (ui->cbInstitutional->isChecked())
-            set("Employee Retirement Date", ui->dtpExpiresInst->date());
+        // The subscribed module's expiry date; an empty picker leaves the
+        // patient's date as it is.
+        const TDatePicker* expiry = ui->cbProfessional->isChecked() ? ui->dtpExpiresProf
+            : ui->cbInstitutional->isChecked()                     ? ui->dtpExpiresInst
+                                                                   : nullptr;
+        if (expiry && !expiry->isEmpty())
+            set("Employee Retirement Date", expiry->value());
         set("Email", ui->edtEmail->text());
         set("Contact Name", ui->edtContact->text());
         pat->post();

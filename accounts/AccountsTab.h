@@ -3,13 +3,16 @@
 // panel below. The panel is not bound to the table: LoadAccount copies the
 // current Registration record into it after every cursor move, and only
 // "&Save" writes the boxes back.
+#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 
 class Console;
-class QDateEdit;
+class QAbstractButton;
+class TDatePicker;
 
 namespace Ui {
 class AccountsTab;
@@ -62,13 +65,19 @@ public slots:
 
 private:
     void connectCommands();
-    void showExpiry(QDateEdit* picker, const QString& dateField, const QString& flagField);
-    void showDate(QDateEdit* picker, const QString& dateField);
+    void showExpiry(TDatePicker* picker, const QString& dateField, const QString& flagField);
+    void showDate(TDatePicker* picker, const QString& dateField);
+    // The five expiry pickers, in field order.
+    QList<TDatePicker*> pickers() const;
     void followResellerOnAddCharges();
+    // Writes the panel into the pending Registration record.
+    void writePanel(const QString& reseller, const QString& vendorId);
 
     Console& m_console;
     std::unique_ptr<Ui::AccountsTab> ui;
     bool m_addingAccount = false;
+    // Set while a refused new account is dropped: the panel keeps the typing.
+    bool m_keepPanel = false;
     // A stored core product that is not in the list: kept so that saving
     // the account does not blank it.
     QString m_unlistedCoreProduct;

@@ -1,32 +1,20 @@
 #include "accounts/EntryRules.h"
 
+#include "helpers/EntryRule.h"
+
 #include <QLineEdit>
 
 namespace Accounts {
 
-QValidator::State UpperCaseValidator::validate(QString& input, int&) const
-{
-    input = input.toUpper();
-    return Acceptable;
-}
-
-void UpperCaseValidator::fixup(QString& input) const
-{
-    input = input.toUpper();
-}
-
 void setUpperCase(QLineEdit* edit, bool upper)
 {
-    if (upper == isUpperCase(edit))
-        return;
-    const QValidator* old = edit->validator();
-    edit->setValidator(upper ? new UpperCaseValidator(edit) : nullptr);
-    delete old;
+    Trellane::EntryRule::of(edit)->setUpperCase(upper);
 }
 
 bool isUpperCase(const QLineEdit* edit)
 {
-    return qobject_cast<const UpperCaseValidator*>(edit->validator()) != nullptr;
+    const auto* rule = qobject_cast<const Trellane::EntryRule*>(edit->validator());
+    return rule && rule->upperCase();
 }
 
 std::optional<int> wholeNumber(const QString& text)

@@ -1,12 +1,10 @@
 #pragma once
 // Entry rules shared by the account panel, the search bar and the submitter
 // tab: upper-casing edit boxes, whole-number reading as the search box and
-// version codes use it, the phone display form, and the colour that tells a
-// module's expiry state.
+// version codes use it, and the colour that tells a module's expiry state.
 #include <QColor>
 #include <QDate>
 #include <QString>
-#include <QValidator>
 
 #include <optional>
 
@@ -14,17 +12,8 @@ class QLineEdit;
 
 namespace Accounts {
 
-// Turns every typed letter into a capital (text set by the program is kept
-// as given).
-class UpperCaseValidator : public QValidator {
-    Q_OBJECT
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& pos) const override;
-    void fixup(QString& input) const override;
-};
-
-// Installs or removes upper-casing on an edit box.
+// Turns upper-casing of typed letters on or off in an edit box (its entry
+// rule keeps the box's length limit).
 void setUpperCase(QLineEdit* edit, bool upper);
 bool isUpperCase(const QLineEdit* edit);
 

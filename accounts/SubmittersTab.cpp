@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextEdit>
 
@@ -82,6 +83,16 @@ void TSubmittersTab::GetSFTPRequest1Click()
     Db::Table* subs = m_console.data().tblSubmitters;
     const QString clearinghouse = subs->fieldByName(QStringLiteral("Clearinghouse")).asString();
     const QString submitterId = subs->fieldByName(QStringLiteral("SubmitterID")).asString();
+    // Both values come from other systems: neither may lead the file name
+    // out of the FromWeb folder.
+    for (const QString& part : {clearinghouse, submitterId}) {
+        static const QRegularExpression unsafe(QStringLiteral("[/\\\\:\\x00-\\x1f]|\\.\\."));
+        if (part.contains(unsafe))
+            throw std::runtime_error(
+                QStringLiteral("The clearinghouse or submitter ID \"%1\" cannot be used in a file name.")
+                    .arg(part)
+                    .toStdString());
+    }
     const QString path = QDir(m_fromWeb).filePath(QStringLiteral("sftp_") + clearinghouse + QLatin1Char('_')
                                                   + submitterId + QStringLiteral(".txt"));
 

@@ -4,6 +4,7 @@
 #include "customerdb/Engine.h"
 #include "helpers/Command.h"
 #include "helpers/Console.h"
+#include "helpers/EntryRule.h"
 #include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
@@ -13,22 +14,19 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTextEdit>
-#include <QValidator>
 
 #include <iterator>
 
 namespace {
 
-// Turns typed letters into capitals.
-class UpperCase : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
+// Text as the database stores and seeks it: without trailing blanks.
+QString asStored(const QString& text)
+{
+    qsizetype n = text.size();
+    while (n > 0 && text.at(n - 1) == QLatin1Char(' '))
+        --n;
+    return text.left(n);
+}
 
 // Key field of each item of the order list.
 const char* const kOrders[] = {"DealerCode", "Name", "LastName", "VendorID"};
@@ -49,8 +47,14 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
 {
     ui->setupUi(this);
     ui->cbDealer->setCurrentIndex(-1);
+    // The entry limits of the form restrict typing only: a stored value is
+    // shown and saved whole.
+    for (QLineEdit* e : findChildren<QLineEdit*>()) {
+        if (e->maxLength() < 32767)
+            Trellane::EntryRule::of(e);
+    }
     for (QLineEdit* e : {ui->edtDealerSrch, ui->edtDealerChart, ui->edtDealerProv})
-        e->setValidator(new UpperCase(e));
+        Trellane::EntryRule::of(e)->setUpperCase(true);
     ui->edtDealerCode->setReadOnly(true);
 
     TDataModule& data = m_console.data();
@@ -84,24 +88,25 @@ void TDealersTab::LoadDealer()
     // A pending new record is current too (with empty fields).
     const bool hasRecord = t.isOpen() && (t.state() == Db::DataSetState::Insert || !t.isEmpty());
     auto text = [&](const char* name) { return hasRecord ? field(t, name) : QString(); };
-    ui->edtDealerCode->setText(text("DealerCode"));
-    ui->edtDealerFirst->setText(text("FirstName"));
-    ui->edtDealerLast->setText(text("LastName"));
-    ui->edtDealerName->setText(text("Name"));
-    ui->edtDealerStr1->setText(text("Street1"));
-    ui->edtDealerStr2->setText(text("Street2"));
-    ui->edtDealerCty->setText(text("City"));
-    ui->edtDealerState->setText(text("State"));
-    ui->edtDealerZip->setText(text("ZipCode"));
-    ui->edtDealerWebsite->setText(text("WebAddress"));
+    using Trellane::EntryRule;
+    EntryRule::showText(ui->edtDealerCode, text("DealerCode"));
+    EntryRule::showText(ui->edtDealerFirst, text("FirstName"));
+    EntryRule::showText(ui->edtDealerLast, text("LastName"));
+    EntryRule::showText(ui->edtDealerName, text("Name"));
+    EntryRule::showText(ui->edtDealerStr1, text("Street1"));
+    EntryRule::showText(ui->edtDealerStr2, text("Street2"));
+    EntryRule::showText(ui->edtDealerCty, text("City"));
+    EntryRule::showText(ui->edtDealerState, text("State"));
+    EntryRule::showText(ui->edtDealerZip, text("ZipCode"));
+    EntryRule::showText(ui->edtDealerWebsite, text("WebAddress"));
     ui->edtDealerOffice->setText(text("OfficePhone"));
     ui->edtDealerHome->setText(text("HomePhone"));
     ui->edtDealerCell->setText(text("CellPhone"));
     ui->edtDealerFax->setText(text("Fax"));
-    ui->edtDealerEmail->setText(text("Email"));
-    ui->edtVendorID2->setText(text("VendorID"));
-    ui->edtDealerChart->setText(text("ChartNumber"));
-    ui->edtDealerProv->setText(text("Provider"));
+    EntryRule::showText(ui->edtDealerEmail, text("Email"));
+    EntryRule::showText(ui->edtVendorID2, text("VendorID"));
+    EntryRule::showText(ui->edtDealerChart, text("ChartNumber"));
+    EntryRule::showText(ui->edtDealerProv, text("Provider"));
 }
 
 void TDealersTab::btnNewDealerClick()
@@ -116,18 +121,22 @@ void TDealersTab::btnSavDealerClick()
     TDataModule& data = m_console.data();
     Db::Table& t = *data.tblDealer;
     Db::Query& vendors = *data.qryVendorID;
+    // A half-typed phone is refused before anything else happens.
+    if (!TPhoneEdit::validatePanel(ui->pnlDealer))
+        return;
     ui->edtDealerCode->setReadOnly(true);
 
     // No two dealers may hold one vendor ID. The query's first row passing
     // as the dealer being saved is enough; otherwise the message names the
     // query's second row when there is one. An empty vendor ID never
-    // conflicts: any number of dealers may have none.
-    const QString vendorId = ui->edtVendorID2->text();
+    // conflicts: any number of dealers may have none. Trailing blanks do not
+    // count, as they are not stored.
+    const QString vendorId = asStored(ui->edtVendorID2->text());
     if (!vendorId.trimmed().isEmpty()) {
         vendors.close();
         vendors.setParam(QStringLiteral("vid"), vendorId);
         vendors.open();
-        if (vendors.recordCount() > 0 && field(vendors, "DealerCode") != ui->edtDealerCode->text()) {
+        if (vendors.recordCount() > 0 && field(vendors, "DealerCode") != asStored(ui->edtDealerCode->text())) {
             vendors.next();
             const QString holder = field(vendors, "DealerCode");
             vendors.close();
@@ -161,7 +170,7 @@ void TDealersTab::btnSavDealerClick()
             if (auto* p = qobject_cast<TPhoneEdit*>(e))
                 p->setText(text);
             else
-                e->setText(text);
+                Trellane::EntryRule::showText(e, text);
         }
     };
 

@@ -107,6 +107,29 @@ bool TPhoneEdit::validateEdit()
     return false;
 }
 
+bool TPhoneEdit::validatePanel(const QWidget* panel)
+{
+    for (TPhoneEdit* box : panel->findChildren<TPhoneEdit*>()) {
+        if (box->isModified() && box->isIncomplete()) {
+            box->setFocus(Qt::OtherFocusReason);
+            box->validateEdit();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TPhoneEdit::event(QEvent* e)
+{
+    // An edited box takes Escape for itself before any shortcut sees it.
+    if (e->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape
+        && isModified()) {
+        e->accept();
+        return true;
+    }
+    return QLineEdit::event(e);
+}
+
 void TPhoneEdit::focusInEvent(QFocusEvent* e)
 {
     setBlankChar(kEditBlank);

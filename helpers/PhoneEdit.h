@@ -12,7 +12,10 @@
 //
 // Leaving a box that was edited with a required digit missing is refused:
 // the error box says so and the focus stays; Escape abandons the edit and
-// restores the value last set.
+// restores the value last set (the key goes no further, so it cannot also
+// run a shortcut of the window). Commands that read a panel's boxes check
+// them first (validatePanel), since a shortcut or a click can run before
+// the box has been left.
 #include <QLineEdit>
 
 class TPhoneEdit : public QLineEdit {
@@ -36,8 +39,13 @@ public:
     // What leaving the box does: false (with the error shown) when an edited
     // box is incomplete. Focus changes run it; tests call it directly.
     bool validateEdit();
+    // The check of leaving, run by a command over every phone box of a
+    // panel before it reads them: false (the error shown once, the focus put
+    // into the box) when an edited box is incomplete.
+    static bool validatePanel(const QWidget* panel);
 
 protected:
+    bool event(QEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;

@@ -8,6 +8,9 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
+class QObject;
 class QPrinter;
 class QWidget;
 
@@ -49,6 +52,14 @@ public:
     // text on success, else the reason. Blocks user input while it runs but
     // keeps the window painting; gives up after timeoutMs.
     virtual QString download(const QString& url, const QString& localFile, int timeoutMs) = 0;
+
+    // The same fetch without blocking the window or taking its input or
+    // focus: returns at once; done runs later on the user-interface thread
+    // with an empty text on success, else the reason, unless context is gone
+    // by then. By default the blocking download runs from the event loop.
+    using DownloadDone = std::function<void(const QString& failure)>;
+    virtual void downloadInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                                      DownloadDone done);
 };
 
 // The platform in force; QtPlatform unless a test installed another one.

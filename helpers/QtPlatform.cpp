@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -136,6 +137,39 @@ QString QtPlatform::download(const QString& url, const QString& localFile, int t
     }
     reply->deleteLater();
     return result;
+}
+
+void QtPlatform::downloadInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                                      DownloadDone done)
+{
+    fetchInBackground(url, localFile, timeoutMs, context, std::move(done));
+}
+
+void QtPlatform::fetchInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                                   DownloadDone done)
+{
+    // Lives until the reply has finished, whatever becomes of the context.
+    auto* nam = new QNetworkAccessManager();
+    QNetworkRequest req{QUrl(url)};
+    req.setTransferTimeout(timeoutMs);
+    QNetworkReply* reply = nam->get(req);
+    // As with the blocking fetch, the wait is bounded overall.
+    if (timeoutMs > 0)
+        QTimer::singleShot(timeoutMs, reply, &QNetworkReply::abort);
+    const QPointer<QObject> alive(context);
+    QObject::connect(reply, &QNetworkReply::finished, nam, [nam, reply, localFile, alive, done = std::move(done)] {
+        QString failure;
+        if (reply->error() != QNetworkReply::NoError) {
+            failure = reply->errorString();
+        } else {
+            QSaveFile out(localFile);
+            if (!out.open(QIODevice::WriteOnly) || out.write(reply->readAll()) < 0 || !out.commit())
+                failure = out.errorString();
+        }
+        nam->deleteLater();
+        if (alive)
+            done(failure);
+    });
 }
 
 } // namespace Trellane

@@ -20,6 +20,12 @@ public:
     bool copyFile(const QString& from, const QString& to) override;
     bool startDetached(const QString& program, const QString& workingDir, QString* error) override;
     QString download(const QString& url, const QString& localFile, int timeoutMs) override;
+    void downloadInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                              DownloadDone done) override;
+
+    // The background fetch over Qt Network, for platforms that route it.
+    static void fetchInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                                  DownloadDone done);
 };
 
 } // namespace Trellane

@@ -7,6 +7,7 @@
 #include "SiteConfig.h"
 
 #include <QFile>
+#include <QObject>
 
 #include <algorithm>
 
@@ -64,12 +65,20 @@ int DownloadTimeoutMs() { return downloadTimeoutMs; }
 
 void SetDownloadTimeoutMs(int ms) { downloadTimeoutMs = ms; }
 
-QString UpdateAvailableVer(const QString& ProgramName, const QString& MajorVersion)
+namespace {
+
+// One lookup: where the list comes from, where it goes, and the file name
+// looked for in it.
+struct Lookup {
+    QString url;
+    QString localFile;
+    QString wanted;
+};
+
+Lookup prepare(const QString& ProgramName, const QString& MajorVersion)
 {
     const QString upperName = asciiUpper(
         ProgramName.isEmpty() ? Trellane::platform().programFilePath() : ProgramName);
-
-    QString result;
     const QString dir = Trellane::ProgramDirectory();
 
     // A list left over from an earlier 2.2/2.3 lookup must never be read in
@@ -78,30 +87,39 @@ QString UpdateAvailableVer(const QString& ProgramName, const QString& MajorVersi
     if (QFile::exists(leftOver))
         QFile::remove(leftOver);
 
-    const QString url = UpdateServerURL() + serverPath(MajorVersion);
-    const QString localFile = dir + localName(MajorVersion);
+    return {UpdateServerURL() + serverPath(MajorVersion), dir + localName(MajorVersion), fileNamePart(upperName)};
+}
 
-    // Bounded, so that a server that accepts the connection but never
-    // answers cannot freeze the console.
-    const QString failure = Trellane::platform().download(url, localFile, downloadTimeoutMs);
-    if (!failure.isEmpty())
-        throw ReleaseError(QStringLiteral("Error downloading URL: %1").arg(url));
+ReleaseError downloadError(const Lookup& lookup)
+{
+    return ReleaseError(QStringLiteral("Error downloading URL: %1").arg(lookup.url));
+}
 
-    const UpdateFile::TUpdateFile list(localFile, QString());
-    const QString wanted = fileNamePart(upperName);
+// The version of the first "FILE" record whose name the wanted name holds.
+QString versionIn(const Lookup& lookup)
+{
+    const UpdateFile::TUpdateFile list(lookup.localFile, QString());
     for (int i = 0; i < list.Count(); ++i) {
         const UpdateFile::TUpdateRecord& rec = list.GetRecord(i);
         if (rec.Kind() == QLatin1String("FILE") && !rec.FileName().isEmpty()
-            && wanted.contains(rec.FileName())) {
-            result = QStringLiteral("%1.%2.%3.%4")
-                         .arg(rec.Major())
-                         .arg(rec.Minor())
-                         .arg(rec.Release())
-                         .arg(rec.Build());
-            break;
+            && lookup.wanted.contains(rec.FileName())) {
+            return QStringLiteral("%1.%2.%3.%4").arg(rec.Major()).arg(rec.Minor()).arg(rec.Release()).arg(rec.Build());
         }
     }
-    return result;
+    return QString();
+}
+
+} // namespace
+
+QString UpdateAvailableVer(const QString& ProgramName, const QString& MajorVersion)
+{
+    const Lookup lookup = prepare(ProgramName, MajorVersion);
+    // Bounded, so that a server that accepts the connection but never
+    // answers cannot freeze the console.
+    const QString failure = Trellane::platform().download(lookup.url, lookup.localFile, downloadTimeoutMs);
+    if (!failure.isEmpty())
+        throw downloadError(lookup);
+    return versionIn(lookup);
 }
 
 namespace {
@@ -122,16 +140,70 @@ void FillEdiVersionsOnShow(const LabelSetter& setLabel)
     setLabel(label);
 }
 
-void RefreshEdiVersionsOnTimer(const LabelSetter& setLabel,
-                               const std::function<void()>& processEvents)
+namespace {
+
+// One refresh of the label on the timer: the 2.2 lookup, then the 2.3 one
+// once the 2.2 list has arrived. Deletes itself when done or failed.
+class BackgroundRefresh : public QObject {
+public:
+    BackgroundRefresh(QObject* owner, LabelSetter setLabel, FailureHandler onFailure)
+        : QObject(owner)
+        , m_setLabel(std::move(setLabel))
+        , m_onFailure(std::move(onFailure))
+    {
+        setObjectName(QStringLiteral("EdiVersionRefresh"));
+    }
+
+    void lookUp(int step)
+    {
+        const Lookup lookup = prepare(kEdi, step == 0 ? QStringLiteral("2.2") : QStringLiteral("2.3"));
+        Trellane::platform().downloadInBackground(
+            lookup.url, lookup.localFile, downloadTimeoutMs, this,
+            [this, lookup, step](const QString& failure) { arrived(lookup, step, failure); });
+    }
+
+private:
+    void arrived(const Lookup& lookup, int step, const QString& failure)
+    {
+        QString version;
+        try {
+            if (!failure.isEmpty())
+                throw downloadError(lookup);
+            version = versionIn(lookup);
+        } catch (const std::exception& e) {
+            deleteLater();
+            if (m_onFailure)
+                m_onFailure(QString::fromUtf8(e.what()));
+            return;
+        }
+        m_label = step == 0 ? kLabelPrefix + version : m_label + kJoin + version;
+        m_setLabel(m_label);
+        if (step == 0)
+            lookUp(1);
+        else
+            deleteLater();
+    }
+
+    LabelSetter m_setLabel;
+    FailureHandler m_onFailure;
+    QString m_label;
+};
+
+} // namespace
+
+void RefreshEdiVersionsInBackground(QObject* owner, const LabelSetter& setLabel, const FailureHandler& onFailure)
 {
+    // A tick while a refresh still waits for its lists adds no second one.
+    if (owner->findChild<BackgroundRefresh*>(QStringLiteral("EdiVersionRefresh"), Qt::FindDirectChildrenOnly))
+        return;
     setLabel(QStringLiteral("Looking up current EDI version..."));
-    if (processEvents)
-        processEvents();
-    QString label = kLabelPrefix + UpdateAvailableVer(kEdi, QStringLiteral("2.2"));
-    setLabel(label);
-    label += kJoin + UpdateAvailableVer(kEdi, QStringLiteral("2.3"));
-    setLabel(label);
+    auto* refresh = new BackgroundRefresh(owner, setLabel, onFailure);
+    try {
+        refresh->lookUp(0);
+    } catch (...) {
+        delete refresh;
+        throw;
+    }
 }
 
 } // namespace Releases

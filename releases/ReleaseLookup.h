@@ -1,8 +1,11 @@
 #pragma once
 // Which version of a program the update server currently publishes in each
 // release line, and the text of the main window's release-version label.
-// Everything here blocks the user-interface thread while it downloads.
+// The lookups block the user-interface thread while they download; the
+// refresh on the timer does not.
 #include <QString>
+
+class QObject;
 
 #include <functional>
 #include <stdexcept>
@@ -45,10 +48,15 @@ using LabelSetter = std::function<void(const QString&)>;
 // set it.
 void FillEdiVersionsOnShow(const LabelSetter& setLabel);
 
-// Refreshes the label on the timer: shows "Looking up current EDI
-// version...", lets pending window messages run once so that it is painted,
-// then looks up the 2.2 and 2.3 versions only.
-void RefreshEdiVersionsOnTimer(const LabelSetter& setLabel,
-                               const std::function<void()>& processEvents);
+using FailureHandler = std::function<void(const QString& message)>;
+
+// Refreshes the label on the timer without blocking the window or taking
+// its input or focus: shows "Looking up current EDI version...", returns at
+// once, and sets the label as the 2.2 and then the 2.3 list arrive
+// ("Current EDI Versions: " + v22 + " and " + v23). A failing lookup goes to
+// onFailure with its message and leaves the label as the last completed
+// step set it. The refresh belongs to owner and ends with it; while one is
+// running, another call does nothing.
+void RefreshEdiVersionsInBackground(QObject* owner, const LabelSetter& setLabel, const FailureHandler& onFailure);
 
 } // namespace Releases

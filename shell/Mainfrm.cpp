@@ -286,12 +286,9 @@ void TfrmMain::PageControl1Change(int index)
 
 void TfrmMain::Timer1Timer()
 {
-    Releases::RefreshEdiVersionsOnTimer([this](const QString& text) { setLabel42(text); },
-                                        [this] {
-                                            // Paint "Looking up ..." before the
-                                            // downloads block the thread.
-                                            if (m_label42)
-                                                m_label42->repaint();
-                                            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                                        });
+    // In the background: the user keeps typing while the lists download,
+    // and a failure is reported without touching the buttons.
+    Releases::RefreshEdiVersionsInBackground(
+        this, [this](const QString& text) { setLabel42(text); },
+        [](const QString& failure) { Trellane::platform().showError(failure); });
 }

@@ -74,7 +74,7 @@ public:
     void FormDestroy();
     // Re-reads the submitter list when its tab becomes the current page.
     void PageControl1Change(int index);
-    // Refreshes the release label (two versions).
+    // Refreshes the release label (two versions) without blocking the window.
     void Timer1Timer();
 
     // ---- State ------------------------------------------------------------

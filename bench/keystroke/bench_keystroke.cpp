@@ -24,6 +24,7 @@
 #include "customerdb/Settings.h"
 #include "helpers/Console.h"
 #include "helpers/ConsoleStyle.h"
+#include "helpers/EntryRule.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -175,7 +176,7 @@ int main(int argc, char** argv)
             std::vector<qint64> samples;
             while (int(samples.size()) < perOrder) {
                 const QString key = conn->scalar(keySql, {qint64(1 + rng.bounded(maxRid))}).toString().trimmed();
-                const QString typed = key.left(box->maxLength());
+                const QString typed = key.left(Trellane::EntryRule::of(box)->limit());
                 if (typed.isEmpty())
                     continue;
                 box->clear();

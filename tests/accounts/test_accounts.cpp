@@ -1,14 +1,17 @@
 // The Accounts tab on real databases: the account panel's load, save checks
 // and commands, the search orders and lookups, and the patient record update.
 #include "accounts/AccountsTab.h"
+#include "accounts/DatePicker.h"
 #include "accounts/EntryRules.h"
-#include "helpers/PhoneEdit.h"
 #include "customerdb/DBGrid.h"
+#include "helpers/EntryRule.h"
+#include "helpers/PhoneEdit.h"
 #include "tests/accounts/AccountsFixture.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -35,7 +38,7 @@ private:
     QLineEdit* edit(const char* name) { return find<QLineEdit>(tab, name); }
     TPhoneEdit* phone(const char* name) { return find<TPhoneEdit>(tab, name); }
     QCheckBox* check(const char* name) { return find<QCheckBox>(tab, name); }
-    QDateEdit* picker(const char* name) { return find<QDateEdit>(tab, name); }
+    TDatePicker* picker(const char* name) { return find<TDatePicker>(tab, name); }
     QString label(const char* name) { return find<QLabel>(tab, name)->text(); }
     int current() { return dm().tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(); }
     QDate today() { return platform->pinnedToday; }
@@ -144,6 +147,12 @@ private slots:
         edit("edtVendorID")->setText(QStringLiteral("NOVID"));
         saveExpecting(QStringLiteral("Could not find a dealer with the matching VendorID. The client was not saved."));
 
+        // A vendor ID two dealers share is no single match.
+        dealer(QStringLiteral("DLR3"), QStringLiteral("VSHARED"));
+        dealer(QStringLiteral("DLR4"), QStringLiteral("VSHARED"));
+        edit("edtVendorID")->setText(QStringLiteral("VSHARED"));
+        saveExpecting(QStringLiteral("Could not find a dealer with the matching VendorID. The client was not saved."));
+
         // Another dealer's vendor ID passes; the first account is number 1.
         edit("edtVendorID")->setText(QStringLiteral("V2"));
         tab->btnSavSNClick();
@@ -155,10 +164,119 @@ private slots:
         QCOMPARE(rec.value("VendorID").toString(), QStringLiteral("V2"));
         QCOMPARE(rec.value("CoreProduct").toString(), QStringLiteral("MEDISOFT"));
 
+        // Trailing blanks count neither in the lookups nor in what is stored.
         tab->btnNewSNClick();
         edit("edtChartNumber")->setText(QStringLiteral("CH1"));
+        edit("edtDealer")->setText(QStringLiteral("DLR2 "));
+        edit("edtVendorID")->setText(QStringLiteral("V2 "));
         tab->btnSavSNClick();
+        QCOMPARE(platform->messages.size(), 7);
         QCOMPARE(stored(2).value("ChartNumber").toString(), QStringLiteral("CH1"));
+        QCOMPARE(stored(2).value("DealerCode").toString(), QStringLiteral("DLR2"));
+    }
+
+    void refusedNewNumberIsRetakenOnNextSave()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"RegisterName", "ONE"}});
+        openTables();
+        // Another console takes the next number between our look-up and post.
+        Db::Connection other(QStringLiteral("other_console"), &dm().connTrellaneEMC->catalog());
+        other.setSettings(dm().connTrellaneEMC->settings());
+        bool raced = false;
+        QObject watch;
+        connect(dm().tblRegistration, &Db::DataSet::stateChanged, &watch, [&] {
+            if (!raced && dm().tblRegistration->state() == Db::DataSetState::Insert) {
+                raced = true;
+                insertRow(&other, QStringLiteral("Registration"), {{"SerialNumber", 2}, {"RegisterName", "THEIRS"}});
+            }
+        });
+        tab->btnNewSNClick();
+        type(edit("edtRegisterName"), QStringLiteral("MINE"));
+        edit("edtAuth")->setText(QStringLiteral("OK"));
+        auto* save = find<QPushButton>(tab, "btnSavSN");
+        save->click();
+        QVERIFY(raced);
+        QCOMPARE(platform->errors.size(), 1);
+        QVERIFY(tab->AddingAccount());
+        QVERIFY(dm().tblRegistration->isBrowsing());
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("MINE"));
+        QCOMPARE(edit("edtAuth")->text(), QStringLiteral("OK"));
+
+        save->click();
+        QCOMPARE(platform->errors.size(), 1);
+        QVERIFY(!tab->AddingAccount());
+        QCOMPARE(stored(2).value("RegisterName").toString(), QStringLiteral("THEIRS"));
+        QCOMPARE(stored(3).value("RegisterName").toString(), QStringLiteral("MINE"));
+        other.disconnect();
+    }
+
+    void entryLimitsRestrictTypingOnly()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"State", "TEX"}, {"DealerCode", "M"}, {"Authorization", "OK"}});
+        openTables();
+        QCOMPARE(edit("edtState")->text(), QStringLiteral("TEX"));
+        tab->btnSavSNClick();
+        QCOMPARE(stored(1).value("State").toString(), QStringLiteral("TEX"));
+        QTest::keyClicks(edit("edtState"), QStringLiteral("X"));
+        QCOMPARE(edit("edtState")->text(), QStringLiteral("TEX"));
+        type(edit("edtState"), QStringLiteral("abc"));
+        QCOMPARE(edit("edtState")->text(), QStringLiteral("AB"));
+    }
+
+    void notesStopAtTheFieldWidth()
+    {
+        openTables();
+        auto* notes = find<QPlainTextEdit>(tab, "Memo1");
+        QVERIFY(notes->toolTip().contains(QStringLiteral("300")));
+        QVERIFY(QTest::qWaitForWindowActive(console->host()));
+        notes->setFocus();
+        notes->setPlainText(QString(298, QLatin1Char('n')));
+        notes->moveCursor(QTextCursor::End);
+        QTest::keyClick(notes, Qt::Key_Return);
+        QTest::keyClicks(notes, QStringLiteral("xyz"));
+        QCOMPARE(notes->toPlainText(), QString(298, QLatin1Char('n')) + QStringLiteral("\nx"));
+        // Tab moves on instead of typing.
+        QTest::keyClick(notes, Qt::Key_Backspace);
+        QTest::keyClick(notes, Qt::Key_Tab);
+        QVERIFY(!notes->hasFocus());
+        QVERIFY(!notes->toPlainText().contains(QLatin1Char('\t')));
+    }
+
+    void phoneBoxRefusesBeforeTheCommand()
+    {
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"RegisterName", "ONE"}, {"DealerCode", "M"}, {"Authorization", "OK"}, {"Phone", "5551234567"}});
+        openTables();
+        QVERIFY(QTest::qWaitForWindowActive(console->host()));
+        TPhoneEdit* box = phone("edtPhone");
+        // A stored number keeps the entry template.
+        QVERIFY(!box->isFreeText());
+
+        // Escape in an edited phone box restores that box only.
+        tab->btnNewSNClick();
+        type(edit("edtRegisterName"), QStringLiteral("NEW CLINIC"));
+        box->setFocus();
+        type(box, QStringLiteral("777"));
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(tab->AddingAccount());
+        QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("NEW CLINIC"));
+        QCOMPARE(box->text(), QStringLiteral("(   )   -    "));
+        // Unedited, Escape is "&Cancel" again.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(!tab->AddingAccount());
+
+        // A half-typed phone stops "&Save" before anything is written.
+        type(edit("edtOtherName"), QStringLiteral("OTHER"));
+        box->setFocus();
+        type(box, QStringLiteral("777"));
+        QTest::mouseClick(find<QPushButton>(tab, "btnSavSN"), Qt::LeftButton);
+        QTest::qWait(10);
+        QCOMPARE(platform->errors, QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes")});
+        QVERIFY(box->hasFocus());
+        QCOMPARE(stored(1).value("Phone").toString(), QStringLiteral("5551234567"));
+        QVERIFY(stored(1).value("OtherName").toString().isEmpty());
     }
 
     void loadAndSaveKeepStoredValues()
@@ -201,7 +319,7 @@ private slots:
         QVERIFY(check("cbSorvanta")->isChecked() && check("cbNSF")->isChecked());
         QVERIFY(edit("edtRegisterName")->text().isEmpty());
         QVERIFY(edit("edtPromotion")->text().isEmpty());
-        QCOMPARE(picker("dtpExpiresProf")->date(), today());
+        QVERIFY(picker("dtpExpiresProf")->isEmpty());
     }
 
     void expiryColours()
@@ -218,13 +336,14 @@ private slots:
                     {"ExpiresSV", QDate(2020, 2, 2)}});
         account(2, {{"HasHCFA", true}, {"ExpiresProf", t.addDays(5)}, {"ExpiresInst", t}});
         openTables();
-        QCOMPARE(picker("dtpExpiresProf")->date(), t);
+        QVERIFY(picker("dtpExpiresProf")->isEmpty());
+        QCOMPARE(picker("dtpExpiresProf")->text().trimmed(), QString());
         QCOMPARE(shade("dtpExpiresProf"), QColor(Qt::blue));
         QCOMPARE(picker("dtpExpiresInst")->date(), t.addDays(-3));
         QCOMPARE(shade("dtpExpiresInst"), QColor(Qt::red));
         QCOMPARE(shade("dtpExpiresERA"), QColor(Qt::red));
         QCOMPARE(picker("dtpExpiresSV")->date(), QDate(2020, 2, 2));
-        QCOMPARE(picker("dtpExpiresNSF")->date(), t);
+        QVERIFY(picker("dtpExpiresNSF")->isEmpty());
         dm().tblRegistration->next();
         QCOMPARE(shade("dtpExpiresProf"), QColor(Qt::white));
         QCOMPARE(shade("dtpExpiresInst"), QColor(Qt::white));
@@ -269,7 +388,7 @@ private slots:
         const int lengths[] = {10, 50, 37, 10, 10, 8, 10, 10, 2, 10, 5, 10};
         for (int i = 0; i < 12; ++i) {
             order->setCurrentIndex(i);
-            QCOMPARE(box->maxLength(), lengths[i]);
+            QCOMPARE(Trellane::EntryRule::of(box)->limit(), lengths[i]);
             QCOMPARE(Accounts::isUpperCase(box), i != TAccountsTab::soCity);
         }
 
@@ -288,6 +407,12 @@ private slots:
         type(box, QStringLiteral("bo"));
         QCOMPARE(box->text(), QStringLiteral("bo"));
         QCOMPARE(current(), 5);
+        // Another order upper-cases the text and keeps it whole.
+        type(box, QStringLiteral("boston x"));
+        order->setCurrentIndex(TAccountsTab::soState);
+        QCOMPARE(box->text(), QStringLiteral("BOSTON X"));
+        order->setCurrentIndex(TAccountsTab::soCity);
+        type(box, QStringLiteral("bo"));
 
         // The version orders do not seek when chosen; typing still moves.
         type(box, QStringLiteral("Chicago"));
@@ -317,7 +442,8 @@ private slots:
         QCOMPARE(current(), before);
         QCOMPARE(order->currentIndex(), int(TAccountsTab::soCity));
 
-        edit("edtSubLookup")->setText(QStringLiteral("SUB1"));
+        // Trailing blanks do not count, as in the stored IDs.
+        edit("edtSubLookup")->setText(QStringLiteral("SUB1 "));
         tab->Button5Click();
         QCOMPARE(dm().qrySubID->recordCount(), 2);
         QCOMPARE(current(), dm().qrySubID->fieldByName(QStringLiteral("SerialNumber")).asInteger());
@@ -355,9 +481,54 @@ private slots:
         QCOMPARE(rec.value("RegisterName").toString(), QStringLiteral("KEEP"));
         QVERIFY(rec.value("HasHCFA").toBool());
         for (const char* p : {"dtpExpiresProf", "dtpExpiresInst", "dtpExpiresERA"}) {
-            QCOMPARE(picker(p)->date(), today());
+            QVERIFY(picker(p)->isEmpty());
             QCOMPARE(shade(p), QColor(Qt::blue));
         }
+    }
+
+    void expiryDatesTheUserChangedAreSaved()
+    {
+        const QDate prof(2027, 1, 31), era(2027, 5, 1), sv(2020, 2, 2);
+        dealer(QStringLiteral("M"), QString());
+        account(1, {{"DealerCode", "M"}, {"Authorization", "OK"}, {"ExpiresProf", prof}, {"ExpiresERA", era},
+                    {"ExpiresSV", sv}});
+        openTables();
+        QVERIFY(picker("dtpExpiresInst")->isEmpty());
+        // Another console moves the untouched dates meanwhile.
+        dm().connTrellaneEMC->exec(QStringLiteral("UPDATE %1 SET %2 = ?, %3 = ?")
+                                       .arg(dm().connTrellaneEMC->quoteName(QStringLiteral("Registration")),
+                                            dm().connTrellaneEMC->quoteName(QStringLiteral("ExpiresInst")),
+                                            dm().connTrellaneEMC->quoteName(QStringLiteral("ExpiresSV"))),
+                                   {QDate(2029, 9, 9), QDate(2029, 9, 9)});
+        picker("dtpExpiresProf")->setDate(QDate(2028, 1, 31));
+        QTest::keyClick(picker("dtpExpiresERA"), Qt::Key_Delete);
+        QVERIFY(picker("dtpExpiresERA")->isEmpty());
+        tab->btnSavSNClick();
+        QVariantMap rec = stored(1);
+        QCOMPARE(rec.value("ExpiresProf").toDate(), QDate(2028, 1, 31));
+        QVERIFY(rec.value("ExpiresERA").isNull());
+        QCOMPARE(rec.value("ExpiresInst").toDate(), QDate(2029, 9, 9));
+        QCOMPARE(rec.value("ExpiresSV").toDate(), QDate(2029, 9, 9));
+
+        // Saved dates count as untouched again; an empty picker starts from today.
+        tab->btnRefreshClick();
+        QTest::keyClick(picker("dtpExpiresERA"), Qt::Key_Up);
+        QCOMPARE(picker("dtpExpiresERA")->value(), today());
+        tab->btnSavSNClick();
+        rec = stored(1);
+        QCOMPARE(rec.value("ExpiresERA").toDate(), today());
+        QCOMPARE(rec.value("ExpiresProf").toDate(), QDate(2028, 1, 31));
+
+        // The calendar of an empty picker opens on today.
+        TDatePicker* inst = picker("dtpExpiresInst");
+        QTest::keyClick(inst, Qt::Key_Delete);
+        QVERIFY(inst->isEmpty());
+        QVERIFY(QTest::qWaitForWindowExposed(console->host()));
+        QTest::mouseClick(inst, Qt::LeftButton, {}, QPoint(inst->width() - 4, inst->height() / 2));
+        QVERIFY(inst->calendarWidget()->isVisible());
+        QCOMPARE(inst->calendarWidget()->selectedDate(), today());
+        QCOMPARE(inst->value(), today());
+        inst->calendarWidget()->window()->close();
     }
 
     void refreshCancelDeleteAndAddCharges()

@@ -165,6 +165,34 @@ private slots:
         QCOMPARE(platform->clipboard, QStringLiteral("user=clinic\npassword=s3cret\n"));
     }
 
+    void sftpNameFromOtherSystemsStaysInTheFolder_data()
+    {
+        QTest::addColumn<QString>("clearinghouse");
+        QTest::addColumn<QString>("submitterId");
+        QTest::addColumn<QString>("refused");
+        QTest::newRow("parent folder") << "ABC" << "../../etc/x" << "../../etc/x";
+        QTest::newRow("slash") << "A/B" << "1" << "A/B";
+        QTest::newRow("backslash") << "ABC" << "1\\2" << "1\\2";
+        QTest::newRow("dots alone") << ".." << "1" << "..";
+        QTest::newRow("drive") << "C:" << "1" << "C:";
+    }
+    void sftpNameFromOtherSystemsStaysInTheFolder()
+    {
+        QFETCH(QString, clearinghouse);
+        QFETCH(QString, submitterId);
+        QFETCH(QString, refused);
+        QTemporaryDir share;
+        tab->setFromWebFolder(share.path());
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Registration"), {{"SerialNumber", 1}});
+        submitter(1, submitterId, clearinghouse);
+        openTables();
+        platform->clipboard = QStringLiteral("old clip");
+        tab->getSFTPRequestAction()->trigger();
+        QCOMPARE(platform->errors, QStringList{QStringLiteral("The clearinghouse or submitter ID \"%1\" cannot be "
+                                                              "used in a file name.").arg(refused)});
+        QCOMPARE(platform->clipboard, QStringLiteral("old clip"));
+    }
+
     void refreshShowsNewReports()
     {
         insertRow(dm().connTrellaneEMC, QStringLiteral("Registration"), {{"SerialNumber", 1}});

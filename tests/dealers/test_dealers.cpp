@@ -181,6 +181,48 @@ private slots:
         QCOMPARE(stored("VendorID"), QStringLiteral("V1"));
     }
 
+    void panelRefusesHalfTypedPhoneAndKeepsStoredText()
+    {
+        console->host()->show();
+        QApplication::setActiveWindow(console->host());
+        QVERIFY(QTest::qWaitForWindowActive(console->host()));
+        // A vendor ID typed with a trailing blank is another dealer's all the same.
+        tab->btnNewDealerClick();
+        box("edtDealerCode")->setText(QStringLiteral("DELTA"));
+        box("edtVendorID2")->setText(QStringLiteral("V1 "));
+        tab->btnSavDealerClick();
+        QCOMPARE(platform->messages, QStringList{QStringLiteral("The VendorID is already being used in ACME")});
+        tab->btnCancelDealerClick();
+
+        QVERIFY(dealers().findKey({QStringLiteral("ACME")}));
+        box("edtDealerName")->setText(QStringLiteral("TYPED"));
+        TPhoneEdit* office = phone("edtDealerOffice");
+        office->setFocus();
+        office->selectAll();
+        QTest::keyClick(office, Qt::Key_Delete);
+        QTest::keyClicks(office, QStringLiteral("777"));
+        QTest::mouseClick(button("btnSavDealer"), Qt::LeftButton);
+        QTest::qWait(10);
+        QCOMPARE(platform->errors, QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes")});
+        QVERIFY(office->hasFocus());
+        dealers().refresh();
+        QCOMPARE(stored("Name"), QStringLiteral("ACME SOFTWARE"));
+        QCOMPARE(stored("OfficePhone"), QStringLiteral("5551234567"));
+
+        // Limits restrict typing; a longer stored value (possible on SQLite)
+        // is shown and saved whole.
+        QTest::keyClick(office, Qt::Key_Escape);
+        box("edtDealerState")->clear();
+        QTest::keyClicks(box("edtDealerState"), QStringLiteral("TEX"));
+        QCOMPARE(box("edtDealerState")->text(), QStringLiteral("TE"));
+        if (!TestDb::isPostgres()) {
+            console->data().connTrellaneEMC->exec(QStringLiteral("UPDATE Dealers SET State = 'TEX'"));
+            dealers().refresh();
+            tab->LoadDealer();
+            QCOMPARE(box("edtDealerState")->text(), QStringLiteral("TEX"));
+        }
+    }
+
     void newCancelSearchDelete()
     {
         QVERIFY(dealers().findKey({QStringLiteral("BETA")}));

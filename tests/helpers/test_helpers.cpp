@@ -163,7 +163,7 @@ private slots:
         QTest::newRow("ELF with section") << QStringLiteral(FIXTURE_ELF) << "9.8.7.6" << "9.8 Gold";
         QTest::newRow("stripped ELF") << QStringLiteral(FIXTURE_ELF_STRIPPED) << "9.8.7.6" << "9.8 Gold";
         QTest::newRow("ELF without section") << QCoreApplication::applicationFilePath() << "" << "";
-        QTest::newRow("text file") << QStringLiteral(__FILE__) << "" << "";
+        QTest::newRow("text file") << QFINDTESTDATA("test_helpers.cpp") << "" << "";
     }
     void versionStringsOfFixtures()
     {

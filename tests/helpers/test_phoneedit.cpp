@@ -48,6 +48,27 @@ private slots:
         QCOMPARE(TPhoneEdit::displayForm(stored), shown);
     }
 
+    void filledByCodeKeepsTheTemplate_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("stored ten") << "5551234567" << "(555)123-4567";
+        QTest::newRow("display form") << "(555)123-4567" << "(555)123-4567";
+        QTest::newRow("no area code") << "(   )123-4567" << "(   )123-4567";
+        QTest::newRow("empty") << "" << "(   )   -    ";
+    }
+    void filledByCodeKeepsTheTemplate()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        TPhoneEdit e;
+        e.setText(QStringLiteral("5551234"));  // free text before
+        e.setText(value);
+        QCOMPARE(e.text(), shown);
+        QVERIFY(!e.isFreeText());
+        QVERIFY(e.inputMask().startsWith(QStringLiteral("(000)999-9999")));
+    }
+
     void typing()
     {
         TestPlatform platform;

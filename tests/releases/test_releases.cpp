@@ -66,6 +66,13 @@ public:
         routed.replace(0, Releases::UpdateServerURL().size(), target);
         return TestPlatform::download(routed, localFile, timeoutMs);
     }
+    void downloadInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                              DownloadDone done) override
+    {
+        QString routed = url;
+        routed.replace(0, Releases::UpdateServerURL().size(), target);
+        TestPlatform::downloadInBackground(routed, localFile, timeoutMs, context, std::move(done));
+    }
 };
 
 const QByteArray kList22 = "PATCH;TRELEDI.EXE;a;9;9;9;9;0;b\r\n"
@@ -235,16 +242,17 @@ private slots:
 
     void labelOnTimerHoldsTwoVersions()
     {
-        QString paintedText;
-        qsizetype downloadsWhenPainted = -1;
-        Releases::RefreshEdiVersionsOnTimer(setLabel, [&] {
-            paintedText = labels.last();
-            downloadsWhenPainted = plat->downloads.size();
-        });
-        QCOMPARE(paintedText, QStringLiteral("Looking up current EDI version..."));
-        QCOMPARE(downloadsWhenPainted, 0);
-        QCOMPARE(labels.last(), QStringLiteral("Current EDI Versions: 2.2.1.30 and 2.3.0.47"));
-        QVERIFY(!http->requested.contains(QStringLiteral("/updates3/updates3.txt")));
+        QObject owner;
+        QStringList failures;
+        const auto failed = [&](const QString& f) { failures << f; };
+        Releases::RefreshEdiVersionsInBackground(&owner, setLabel, failed);
+        // Back at once, before any list has arrived; a tick meanwhile adds nothing.
+        QCOMPARE(labels, QStringList{QStringLiteral("Looking up current EDI version...")});
+        Releases::RefreshEdiVersionsInBackground(&owner, setLabel, failed);
+        QTRY_COMPARE(labels.last(), QStringLiteral("Current EDI Versions: 2.2.1.30 and 2.3.0.47"));
+        QCOMPARE(labels.size(), 3);
+        QVERIFY(failures.isEmpty());
+        QCOMPARE(http->requested, QStringList({"/updates/updates.txt", "/updates2/updates.txt"}));
     }
 
     void failingSecondLookupKeepsTheFirstVersion()
@@ -256,7 +264,10 @@ private slots:
         QCOMPARE(labels.last(), QStringLiteral("Current EDI Versions: 2.2.1.30"));
         QVERIFY(!http->requested.contains(QStringLiteral("/updates3/updates3.txt")));
         labels.clear();
-        QCOMPARE(failureOf([this] { Releases::RefreshEdiVersionsOnTimer(setLabel, {}); }), expected);
+        QObject owner;
+        QStringList failures;
+        Releases::RefreshEdiVersionsInBackground(&owner, setLabel, [&](const QString& f) { failures << f; });
+        QTRY_COMPARE(failures, QStringList{expected});
         QCOMPARE(labels.last(), QStringLiteral("Current EDI Versions: 2.2.1.30"));
     }
 };

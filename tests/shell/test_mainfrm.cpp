@@ -13,11 +13,13 @@
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -38,6 +40,7 @@ public:
     QHash<QString, QByteArray> bodies;
     QStringList requested;
     bool hang = false;
+    std::function<void()> onRequest;  // runs as each request arrives
 
     HttpStub()
     {
@@ -58,6 +61,8 @@ private:
             return;
         const QString path = QString::fromLatin1(buf.split(' ').value(1));
         requested << path;
+        if (onRequest)
+            onRequest();
         if (hang)
             return;
         const bool found = bodies.contains(path);
@@ -92,6 +97,16 @@ public:
         QString routed = url;
         routed.replace(0, Releases::UpdateServerURL().size(), target);
         return TestPlatform::download(routed, localFile, timeoutMs);
+    }
+    void downloadInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                              DownloadDone done) override
+    {
+        events << QStringLiteral("background download ") + url.mid(Releases::UpdateServerURL().size());
+        if (beforeDownload)
+            beforeDownload();
+        QString routed = url;
+        routed.replace(0, Releases::UpdateServerURL().size(), target);
+        TestPlatform::downloadInBackground(routed, localFile, timeoutMs, context, std::move(done));
     }
     void showMessage(const QString& text) override
     {
@@ -208,7 +223,8 @@ private slots:
         settings.practice = withSchema(tag + QStringLiteral("_p"), Practice::catalog());
         settings.releaseShare = shareDir();
         addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Registration"),
-               {{QStringLiteral("SerialNumber"), 1}, {QStringLiteral("RegisterName"), QStringLiteral("FIRST PRACTICE")}});
+               {{QStringLiteral("SerialNumber"), 1}, {QStringLiteral("RegisterName"), QStringLiteral("FIRST PRACTICE")},
+                {QStringLiteral("DealerCode"), QStringLiteral("M")}});
         addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Dealers"),
                {{QStringLiteral("DealerCode"), QStringLiteral("M")}});
         terminated = 0;
@@ -297,6 +313,9 @@ private slots:
                                static_cast<Db::DataSet*>(dm.tblMWPAT)})
             QVERIFY(t->isOpen());
         QCOMPARE(dm.tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(), 1);
+        // The accounts open before the dealers: loading the first dealer
+        // enables "Add Charges" although the first account is an "M" one.
+        QVERIFY(frm->findChild<QPushButton*>(QStringLiteral("Button12"))->isEnabled());
         QVERIFY(plat->messages.isEmpty());
         QVERIFY(plat->errors.isEmpty());
         QCOMPARE(terminated, 0);
@@ -457,17 +476,30 @@ private slots:
     void timerRefreshesTwoVersions()
     {
         auto frm = makeWindow();
-        frm->FormShow();
+        QSignalSpy started(frm.get(), &TfrmMain::startUpFinished);
+        frm->show();
+        QVERIFY(started.wait());
         QCOMPARE(frm->Label42()->text(), kThreeVersions);
         http->bodies[QStringLiteral("/updates/updates.txt")] = "FILE;TRELEDI.EXE;EDI;2;2;1;31;0;x\r\n";
         http->requested.clear();
         QStringList labelAtDownload;
         plat->beforeDownload = [&] { labelAtDownload << frm->Label42()->text(); };
+        // The user goes on typing while the lists download.
+        QApplication::setActiveWindow(frm.get());
+        QVERIFY(QTest::qWaitForWindowActive(frm.get()));
+        auto* box = frm->findChild<QLineEdit*>(QStringLiteral("edtSubLookup"));
+        box->setFocus();
+        QList<bool> enabledAtRequest;
+        http->onRequest = [&] { enabledAtRequest << frm->isEnabled(); };
 
-        // As the timer fires it: through its signal.
+        // As the timer fires it: through its signal. It returns at once.
         QVERIFY(QMetaObject::invokeMethod(frm->Timer1(), "timeout"));
-
-        QCOMPARE(frm->Label42()->text(), QStringLiteral("Current EDI Versions: 2.2.1.31 and 2.3.0.47"));
+        QCOMPARE(frm->Label42()->text(), QStringLiteral("Looking up current EDI version..."));
+        QTest::keyClicks(box, QStringLiteral("SUB"));
+        QTRY_COMPARE(frm->Label42()->text(), QStringLiteral("Current EDI Versions: 2.2.1.31 and 2.3.0.47"));
+        QCOMPARE(enabledAtRequest, QList<bool>({true, true}));
+        QVERIFY(box->hasFocus());
+        QCOMPARE(box->text(), QStringLiteral("SUB"));
         QCOMPARE(labelAtDownload.value(0), QStringLiteral("Looking up current EDI version..."));
         QCOMPARE(http->requested,
                  QStringList({QStringLiteral("/updates/updates.txt"), QStringLiteral("/updates2/updates.txt")}));
@@ -476,8 +508,8 @@ private slots:
         // A failing tick goes to the error box; the timer keeps running.
         http->bodies.clear();
         QVERIFY(QMetaObject::invokeMethod(frm->Timer1(), "timeout"));
-        QCOMPARE(plat->errors, QStringList{QStringLiteral("Error downloading URL: ") + Releases::UpdateServerURL()
-                                           + QStringLiteral("/updates/updates.txt")});
+        QTRY_COMPARE(plat->errors, QStringList{QStringLiteral("Error downloading URL: ") + Releases::UpdateServerURL()
+                                               + QStringLiteral("/updates/updates.txt")});
         QCOMPARE(frm->Label42()->text(), QStringLiteral("Looking up current EDI version..."));
         QVERIFY(frm->Timer1()->isActive());
         QCOMPARE(frm->Timer1()->interval(), 1800000);

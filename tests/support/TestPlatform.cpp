@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
+#include <QTimer>
 
 TestPlatform::TestPlatform()
     : pinnedToday(2026, 12, 9)
@@ -64,6 +65,23 @@ QString TestPlatform::download(const QString& url, const QString& localFile, int
         Trellane::QtPlatform real;
         return real.download(url, localFile, timeoutMs);
     }
+    return fakeDownload(url, localFile);
+}
+
+void TestPlatform::downloadInBackground(const QString& url, const QString& localFile, int timeoutMs,
+                                        QObject* context, DownloadDone done)
+{
+    downloads << url;
+    lastDownloadTimeoutMs = timeoutMs;
+    if (!fakeDownloads) {
+        Trellane::QtPlatform::fetchInBackground(url, localFile, timeoutMs, context, std::move(done));
+        return;
+    }
+    QTimer::singleShot(0, context, [this, url, localFile, done = std::move(done)] { done(fakeDownload(url, localFile)); });
+}
+
+QString TestPlatform::fakeDownload(const QString& url, const QString& localFile)
+{
     if (!downloadBodies.contains(url))
         return QStringLiteral("Connection refused");
     QSaveFile f(localFile);

@@ -48,6 +48,13 @@ public:
     bool copyFile(const QString& from, const QString& to) override;
     bool startDetached(const QString& program, const QString& workingDir, QString* error) override;
     QString download(const QString& url, const QString& localFile, int timeoutMs) override;
+    // Real (loopback) fetches run in the background as in production; fake
+    // ones complete from the event loop.
+    void downloadInBackground(const QString& url, const QString& localFile, int timeoutMs, QObject* context,
+                              DownloadDone done) override;
 
     QStringList proposedSaveNames;
+
+private:
+    QString fakeDownload(const QString& url, const QString& localFile);
 };
