@@ -527,7 +527,7 @@ private slots:
         frm->DisableButtons(false);
         http->bodies.clear();
         QVERIFY(QMetaObject::invokeMethod(frm->Timer1(), "timeout"));
-        QCOMPARE(plat->errors.size(), 1);
+        QTRY_COMPARE(plat->errors.size(), 1);
         for (QPushButton* b : mainButtons(*frm))
             QVERIFY2(!b->isEnabled(), qPrintable(b->objectName() + b->text()));
     }
