@@ -90,7 +90,8 @@ private slots:
         QCOMPARE(tab->edtReqRegisterName()->width(), 337);
         QCOMPARE(tab->findChild<QWidget*>(QStringLiteral("RichEdit1"))->size(), QSize(353, 305));
         QCOMPARE(tab->findChild<QWidget*>(QStringLiteral("Memo2"))->size(), QSize(361, 161));
-        QCOMPARE(tab->findChild<QWidget*>(QStringLiteral("cbAssignSN"))->width(), 161);
+        // The caption is not clipped in the console's font.
+        QVERIFY(tab->cbAssignSN()->width() >= tab->cbAssignSN()->sizeHint().width());
         QVERIFY(!tab->findChild<QWidget*>(QStringLiteral("Button3"))->isEnabled());
         for (const char* b : {"Button1", "Button2", "Button3", "Button4"})
             QCOMPARE(tab->findChild<QWidget*>(QLatin1String(b))->size(), QSize(75, 25));
