@@ -13,6 +13,9 @@
 //   TRELLANE_BENCH_REPORT_PGDB     PostgreSQL: database of the report table
 //   TRELLANE_BENCH_REQUESTS        rows of the large table (default 100000)
 //   TRELLANE_BENCH_KEYSTROKES      keystrokes typed (default 2000)
+//   TRELLANE_BENCH_CUSTOMER_DB     SQLite, optional: a generated customer
+//                                  database whose accounts grid is compared
+//   PGDATABASE                     PostgreSQL, optional: the same
 //
 // Output, one line per figure (name value unit backend):
 //   request_keystroke_p50_us, request_keystroke_p99_us   a key typed into the
@@ -20,6 +23,9 @@
 //       shows the found request and the window has repainted
 //   request_grid_step_p50_us, request_grid_step_p99_us   Page Down / Page Up
 //       and Ctrl+End / Ctrl+Home on the grid until the window has repainted
+//   accounts_grid_step_p50_us, accounts_grid_step_p99_us   the same steps on
+//       the accounts grid (register-name order) of the customer database
+//       TRELLANE_BENCH_CUSTOMER_DB / PGDATABASE, when one is given
 //   request_report_preview_1000_ms   "Print Report" until the preview has
 //       built and shown all 1,000 pages
 //   request_report_rss_growth_mb     resident memory when the preview is
@@ -155,6 +161,27 @@ Db::ConnectionSettings settingsFor(bool pg, const QString& dir, const char* file
     return s;
 }
 
+// Page Down, Page Up, Down, Ctrl+End and Ctrl+Home on a grid, each until
+// the window has repainted: the time of every step.
+std::vector<qint64> gridSteps(QApplication& app, TDBGrid* grid, int count)
+{
+    grid->setFocus();
+    std::vector<qint64> steps;
+    const std::pair<int, Qt::KeyboardModifiers> moves[] = {
+        {Qt::Key_PageDown, Qt::NoModifier}, {Qt::Key_PageDown, Qt::NoModifier}, {Qt::Key_PageUp, Qt::NoModifier},
+        {Qt::Key_Down, Qt::NoModifier},     {Qt::Key_End, Qt::ControlModifier}, {Qt::Key_Home, Qt::ControlModifier},
+    };
+    QElapsedTimer t;
+    for (int i = 0; i < count; ++i) {
+        const auto& [key, mods] = moves[i % std::size(moves)];
+        t.start();
+        QTest::keyClick(grid, Qt::Key(key), mods);
+        app.processEvents();
+        steps.push_back(t.nsecsElapsed());
+    }
+    return steps;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -215,22 +242,35 @@ int main(int argc, char** argv)
             print("request_keystroke_p50_us", percentile(keys, 0.50), "us");
             print("request_keystroke_p99_us", percentile(keys, 0.99), "us");
 
-            TDBGrid* grid = tab->DBGrid1();
-            grid->setFocus();
-            std::vector<qint64> steps;
-            const std::pair<int, Qt::KeyboardModifiers> moves[] = {
-                {Qt::Key_PageDown, Qt::NoModifier}, {Qt::Key_PageDown, Qt::NoModifier}, {Qt::Key_PageUp, Qt::NoModifier},
-                {Qt::Key_Down, Qt::NoModifier},     {Qt::Key_End, Qt::ControlModifier}, {Qt::Key_Home, Qt::ControlModifier},
-            };
-            for (int i = 0; i < keystrokes; ++i) {
-                const auto& [key, mods] = moves[i % std::size(moves)];
-                t.start();
-                QTest::keyClick(grid, Qt::Key(key), mods);
-                app.processEvents();
-                steps.push_back(t.nsecsElapsed());
-            }
+            const std::vector<qint64> steps = gridSteps(app, tab->DBGrid1(), keystrokes);
             print("request_grid_step_p50_us", percentile(steps, 0.50), "us");
             print("request_grid_step_p99_us", percentile(steps, 0.99), "us");
+        }
+
+        // ---- The same steps on the accounts grid, for comparison -----------
+        Db::ConnectionSettings accounts;
+        if (pg) {
+            accounts.backend = Db::Backend::PostgreSQL;
+            accounts.pgDatabase = qEnvironmentVariable("PGDATABASE");
+        } else {
+            accounts.sqliteFile = qEnvironmentVariable("TRELLANE_BENCH_CUSTOMER_DB");
+        }
+        if (!accounts.pgDatabase.isEmpty() || (!accounts.sqliteFile.isEmpty() && QFile::exists(accounts.sqliteFile))) {
+            BenchConsole console(accounts, practice);
+            Db::Table* reg = console.data().tblRegistration;
+            reg->open();
+            reg->setIndexFieldNames(QStringLiteral("RegisterName"));
+            auto* grid = new TDBGrid(console.host());
+            grid->setReadOnlyGrid(true);
+            grid->setDataSet(reg);
+            grid->setGeometry(0, 0, 754, 174);
+            console.host()->resize(762, 677);
+            console.host()->show();
+            QApplication::setActiveWindow(console.host());
+            app.processEvents();
+            const std::vector<qint64> steps = gridSteps(app, grid, keystrokes);
+            print("accounts_grid_step_p50_us", percentile(steps, 0.50), "us");
+            print("accounts_grid_step_p99_us", percentile(steps, 0.99), "us");
         }
 
         // ---- The report of 1,000 requests ----------------------------------
