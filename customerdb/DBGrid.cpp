@@ -163,6 +163,13 @@ TDBGrid::TDBGrid(QWidget* parent)
             });
 }
 
+TDBGrid::~TDBGrid()
+{
+    // The focus moves away while the widget is torn down: the grid must not
+    // hear of it any more.
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
 bool TDBGrid::leaveRow()
 {
     Db::DataSet* ds = dataSet();

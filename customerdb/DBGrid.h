@@ -11,6 +11,7 @@ class TDBGrid : public QTableView {
     Q_OBJECT
 public:
     explicit TDBGrid(QWidget* parent = nullptr);
+    ~TDBGrid() override;
 
     // Shows ds (nullptr: nothing); the grid follows its cursor.
     void setDataSet(Db::DataSet* ds);

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr int kWalkBlock = 200;  // rows read per statement while walking
+
 TfrmReqReport::PreviewRunner& previewRunner()
 {
     static TfrmReqReport::PreviewRunner runner;
@@ -116,7 +118,21 @@ void TfrmReqReport::setUpPage(QPrinter& printer)
                                       QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch));
 }
 
-void TfrmReqReport::paintBand(QPainter& painter, const Fonts& fonts)
+// A value as the report prints it: text as stored, numbers in digits,
+// yes/no as "True" or "False", nothing for no value.
+static QString displayText(const QVariant& v)
+{
+    if (v.isNull())
+        return QString();
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    QString s = v.toString();
+    while (s.endsWith(QLatin1Char(' ')))
+        s.chop(1);
+    return s;
+}
+
+void TfrmReqReport::paintBand(QPainter& painter, const Fonts& fonts, const Db::Record& rec, const QList<int>& fieldIdx)
 {
     // Captions first, then the values, so the painter changes font twice
     // per band rather than at every line.
@@ -127,8 +143,9 @@ void TfrmReqReport::paintBand(QPainter& painter, const Fonts& fonts)
                              QString::fromLatin1(line.caption));
     }
     painter.setFont(fonts.value);
-    for (const Line& line : lines()) {
-        const QString text = m_requests->fieldByName(QLatin1String(line.field)).asString();
+    for (int i = 0; i < lines().size(); ++i) {
+        const Line& line = lines()[i];
+        const QString text = displayText(rec.values.value(fieldIdx[i]));
         if (!text.isEmpty())
             painter.drawText(QPointF(line.valueX * fonts.sx, line.y * fonts.sy + fonts.valueAscent), text);
     }
@@ -156,14 +173,35 @@ int TfrmReqReport::Print(QPrinter& printer)
     int pages = 0;
     try {
         if (m_requests->isOpen()) {
+            QList<int> fieldIdx;
+            for (const Line& line : lines()) {
+                fieldIdx << m_requests->fieldIndex(QLatin1String(line.field));
+                if (fieldIdx.last() < 0)
+                    throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(QLatin1String(line.field)));
+            }
+            // The walk goes from the first request to the last in the
+            // table's order, reading the rows a block at a time: one
+            // statement per block rather than one per row.
             m_requests->first();
-            while (!m_requests->eof()) {
-                // A band is taller than half the printable height: each
-                // request starts a page of its own.
-                if (pages > 0 && !printer.newPage())
-                    printFailed(QStringLiteral("the printer refused a new page."));
-                paintBand(painter, fonts);
-                ++pages;
+            QList<Db::Record> block;
+            if (!m_requests->isEmpty())
+                block << m_requests->currentRecord();
+            Db::Record last;
+            while (!block.isEmpty()) {
+                for (const Db::Record& rec : block) {
+                    // A band is taller than half the printable height: each
+                    // request starts a page of its own.
+                    if (pages > 0 && !printer.newPage())
+                        printFailed(QStringLiteral("the printer refused a new page."));
+                    paintBand(painter, fonts, rec, fieldIdx);
+                    ++pages;
+                }
+                last = block.last();
+                block = m_requests->rowsAfter(&last, kWalkBlock, false);
+            }
+            // The walk ends on the last request, past its end.
+            if (pages > 0) {
+                m_requests->gotoRecord(last);
                 m_requests->next();
             }
         }

@@ -17,6 +17,7 @@ class QPrinter;
 class TDBGrid;
 
 namespace Db {
+struct Record;
 class Table;
 }
 
@@ -65,7 +66,7 @@ public:
 
 private:
     struct Fonts;
-    void paintBand(QPainter& painter, const Fonts& fonts);
+    void paintBand(QPainter& painter, const Fonts& fonts, const Db::Record& rec, const QList<int>& fieldIdx);
 
     Db::Table* m_requests;
     QPointer<QWidget> m_window;
