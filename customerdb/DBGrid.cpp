@@ -314,6 +314,16 @@ void TDBGrid::onScrollBarAction(int action)
 void TDBGrid::keyPressEvent(QKeyEvent* e)
 {
     Db::DataSet* ds = dataSet();
+    const int key = e->key();
+    const bool vertical = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown;
+    if (ds && ds->isOpen() && state() == QAbstractItemView::EditingState && vertical) {
+        // Up and down from a cell editor: the cell is taken, then the
+        // cursor moves (which stores the row).
+        if (QWidget* editor = indexWidget(currentIndex())) {
+            commitData(editor);
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+    }
     if (!ds || !ds->isOpen() || state() == QAbstractItemView::EditingState) {
         QTableView::keyPressEvent(e);
         return;

@@ -352,6 +352,14 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QCOMPARE(req().state(), DataSetState::Browse);
         QVERIFY(stored("BETA", "Email").isNull());
+        // Down from a cell editor takes the cell and stores the row.
+        grid->setCurrentIndex(cell("Email"));
+        grid->edit(cell("Email"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("a@b"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(stored("BETA", "Email").toString(), QStringLiteral("a@b"));
+        QCOMPARE(reqName(), QStringLiteral("GAMMA"));
+        QTest::keyClick(grid, Qt::Key_Up);
 
         // Space toggles a yes/no cell; focus moving to another control of
         // the window stores the row.
