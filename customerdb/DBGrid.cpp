@@ -358,6 +358,19 @@ void TDBGrid::keyPressEvent(QKeyEvent* e)
     Trellane::runCommand(move);
 }
 
+// The view's current cell moved to another row by itself (Tab past the last
+// column goes on to the next row): the record follows, which stores the row
+// that was left; when that is refused, the view goes back to the record.
+void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_readOnly || !m_model || !current.isValid() || current.row() == m_model->currentRow())
+        return;
+    const int row = current.row();
+    if (!Trellane::runCommand([&] { m_model->activateRow(row); }) || m_model->currentRow() != row)
+        QMetaObject::invokeMethod(this, &TDBGrid::selectCurrent, Qt::QueuedConnection);
+}
+
 void TDBGrid::wheelEvent(QWheelEvent* e)
 {
     Db::DataSet* ds = dataSet();

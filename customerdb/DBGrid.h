@@ -46,6 +46,7 @@ protected:
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     int verticalOffset() const override { return 0; }
     void scrollContentsBy(int dx, int dy) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
     void focusMoved(QWidget* from, QWidget* to);

@@ -359,6 +359,16 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
         QCOMPARE(stored("BETA", "Email").toString(), QStringLiteral("a@b"));
         QCOMPARE(reqName(), QStringLiteral("GAMMA"));
+        // Tab past the last column goes on to the next row, and so does the
+        // record.
+        QTest::keyClick(grid, Qt::Key_Up);
+        grid->setCurrentIndex(cell("VendorID"));
+        grid->edit(cell("VendorID"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("V9"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(stored("BETA", "VendorID").toString(), QStringLiteral("V9"));
+        QCOMPARE(reqName(), QStringLiteral("GAMMA"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QTest::keyClick(grid, Qt::Key_Up);
 
         // Space toggles a yes/no cell; focus moving to another control of
