@@ -24,8 +24,8 @@ struct Word {
 };
 using Page = QList<Word>;
 
-// The words of every page of a PDF.
-QList<Page> readPdf(const QString& pdf)
+// The words of every page of a PDF, and the pages' sizes in points.
+QList<Page> readPdf(const QString& pdf, QList<QSizeF>* sizes = nullptr)
 {
     QProcess p;
     p.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
@@ -34,14 +34,17 @@ QList<Page> readPdf(const QString& pdf)
     const QString html = QString::fromUtf8(p.readAllStandardOutput());
     QList<Page> pages;
     static const QRegularExpression re(
-        QStringLiteral(R"re(<page |<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re"));
+        QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)"|<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re"));
     for (auto it = re.globalMatch(html); it.hasNext();) {
         const auto m = it.next();
-        if (m.captured(0).startsWith(QLatin1String("<page")))
+        if (m.captured(0).startsWith(QLatin1String("<page"))) {
             pages.append(Page());
-        else
-            pages.last().append({m.captured(1).toDouble(), m.captured(2).toDouble(),
-                                 m.captured(3).replace(QLatin1String("&amp;"), QLatin1String("&"))});
+            if (sizes)
+                sizes->append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
+        } else {
+            pages.last().append({m.captured(3).toDouble(), m.captured(4).toDouble(),
+                                 m.captured(5).replace(QLatin1String("&amp;"), QLatin1String("&"))});
+        }
     }
     return pages;
 }
@@ -74,7 +77,7 @@ class TestReqReport : public QObject {
     Db::Connection* conn() { return console->data().connTrellaneEMC; }
     QString reqName() { return req().fieldByName(QStringLiteral("RegisterName")).asString(); }
 
-    QList<Page> render(int* printed = nullptr)
+    QList<Page> render(int* printed = nullptr, QList<QSizeF>* sizes = nullptr)
     {
         const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
         QPrinter printer(QPrinter::HighResolution);
@@ -83,7 +86,7 @@ class TestReqReport : public QObject {
         const int n = tab->frmReqReport()->Print(printer);
         if (printed)
             *printed = n;
-        return readPdf(pdf);
+        return readPdf(pdf, sizes);
     }
     void three()
     {
@@ -121,9 +124,11 @@ private slots:
         three();
         req().open();
         int printed = 0;
-        const QList<Page> pages = render(&printed);
+        QList<QSizeF> sizes;
+        const QList<Page> pages = render(&printed, &sizes);
         QCOMPARE(printed, 3);
         QCOMPARE(pages.size(), 3);
+        QCOMPARE(sizes.first(), QSizeF(612, 792));  // US Letter, portrait
         // One request per page, in register-name order.
         QCOMPARE(textAt(pages[0], 80, 32, 600), QStringLiteral("ABLE HEALTH"));
         QCOMPARE(textAt(pages[1], 80, 32, 600), QStringLiteral("MIDDLE CLINIC"));
