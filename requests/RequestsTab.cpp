@@ -176,11 +176,15 @@ void TRequestsTab::Button2Click()
         conn.commit();
     } catch (...) {
         conn.rollback();
-        if (reg.state() == Db::DataSetState::Browse) {
-            // The rolled-back account is gone: back to the account that
-            // was current before.
-            if (!hadCurrent || !reg.gotoRecord(before))
+        // The rolled-back account is gone: back to the account that was
+        // current before. A request deleted before the commit failed is
+        // listed again.
+        try {
+            if (reg.state() == Db::DataSetState::Browse && (!hadCurrent || !reg.gotoRecord(before)))
                 reg.first();
+            req.refresh();
+        } catch (...) {
+            // The first error is the one to show.
         }
         throw;
     }
