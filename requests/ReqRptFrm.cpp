@@ -6,11 +6,14 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScreen>
+#include <QWidget>
 
 #include <stdexcept>
 
@@ -224,7 +227,14 @@ void TfrmReqReport::Preview()
     dialog.setObjectName(QStringLiteral("frmReqReport"));
     dialog.setWindowTitle(QStringLiteral("Requests"));
     dialog.setWindowState(Qt::WindowNoState);
-    dialog.resize(720, 900);
+    // Tall enough for a legible page, inside the screen.
+    QSize size(720, 900);
+    if (const QScreen* screen = m_window ? m_window->screen() : QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry();
+        const int h = qMin(size.height(), room.height() * 9 / 10);
+        size = QSize(qMin(room.width(), h * 4 / 5), h);
+    }
+    dialog.resize(size);
     if (auto* preview = dialog.findChild<QPrintPreviewWidget*>())
         preview->fitInView();
     // A failure while the preview builds its pages, or prints them, shows
