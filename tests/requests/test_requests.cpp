@@ -65,6 +65,15 @@ class TestRequests : public QObject {
         DataSetModel* m = tab->DBGrid1()->dataSetModel();
         return m->index(m->currentRow(), m->columns().indexOf(QLatin1String(field)));
     }
+    // Opens the editor of the current row's cell, types text, ends with key.
+    void typeInCell(const char* field, const QString& text, Qt::Key end)
+    {
+        tab->DBGrid1()->setCurrentIndex(cell(field));
+        tab->DBGrid1()->edit(cell(field));
+        QVERIFY(QApplication::focusWidget() != tab->DBGrid1());
+        QTest::keyClicks(QApplication::focusWidget(), text);
+        QTest::keyClick(QApplication::focusWidget(), end);
+    }
 
 private slots:
     void init()
@@ -341,31 +350,18 @@ private slots:
         QTest::keyClick(grid, Qt::Key_Escape);
         QCOMPARE(req().state(), DataSetState::Browse);
         QCOMPARE(m->data(cell("City"), Qt::DisplayRole).toString(), QString());
-        grid->setCurrentIndex(cell("Email"));
-        grid->edit(cell("Email"));
-        QWidget* editor = QApplication::focusWidget();
-        QVERIFY(editor && editor != grid);
-        QTest::keyClicks(editor, QStringLiteral("x@y"));
-        QTest::keyClick(editor, Qt::Key_Tab);  // commits the cell, stays on the row
+        typeInCell("Email", QStringLiteral("x@y"), Qt::Key_Tab);  // the cell is taken, the row stays
         QCOMPARE(req().state(), DataSetState::Edit);
-        QVERIFY(QApplication::focusWidget() != grid);  // the next cell's editor
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);  // in the next cell's editor
         QCOMPARE(req().state(), DataSetState::Browse);
         QVERIFY(stored("BETA", "Email").isNull());
-        // Down from a cell editor takes the cell and stores the row.
-        grid->setCurrentIndex(cell("Email"));
-        grid->edit(cell("Email"));
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("a@b"));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        // Down from a cell editor, and Tab past the last column, store the
+        // row and move the record.
+        typeInCell("Email", QStringLiteral("a@b"), Qt::Key_Down);
         QCOMPARE(stored("BETA", "Email").toString(), QStringLiteral("a@b"));
         QCOMPARE(reqName(), QStringLiteral("GAMMA"));
-        // Tab past the last column goes on to the next row, and so does the
-        // record.
         QTest::keyClick(grid, Qt::Key_Up);
-        grid->setCurrentIndex(cell("VendorID"));
-        grid->edit(cell("VendorID"));
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("V9"));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        typeInCell("VendorID", QStringLiteral("V9"), Qt::Key_Tab);
         QCOMPARE(stored("BETA", "VendorID").toString(), QStringLiteral("V9"));
         QCOMPARE(reqName(), QStringLiteral("GAMMA"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
