@@ -2,9 +2,11 @@
 
 #include "helpers/Command.h"
 
+#include <QApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStaticText>
@@ -27,11 +29,16 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const bool selected = option.state & QStyle::State_Selected;
+        const QVariant check = index.data(Qt::CheckStateRole);
         const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
             : (option.state & QStyle::State_Active)                              ? QPalette::Active
                                                                                   : QPalette::Inactive;
         if (selected)
             painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        if (check.isValid()) {
+            paintCheck(painter, option, check.toInt() == Qt::Checked);
+            return;
+        }
         const QString text = index.data(Qt::DisplayRole).toString();
         if (text.isEmpty())
             return;
@@ -72,7 +79,54 @@ public:
             painter->setClipping(false);
     }
 
+    // Yes/no cells: a click or the space bar toggles the box; they open no
+    // text editor.
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override
+    {
+        if (!(index.flags() & Qt::ItemIsUserCheckable))
+            return QStyledItemDelegate::editorEvent(event, model, option, index);
+        bool toggle = false;
+        switch (event->type()) {
+        case QEvent::MouseButtonRelease:
+            toggle = static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton
+                && option.rect.contains(static_cast<QMouseEvent*>(event)->position().toPoint());
+            break;
+        case QEvent::MouseButtonDblClick:
+            return true;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            toggle = key == Qt::Key_Space || key == Qt::Key_Select;
+            break;
+        }
+        default: return false;
+        }
+        if (!toggle)
+            return false;
+        const bool checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+        return true;
+    }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        if (index.flags() & Qt::ItemIsUserCheckable)
+            return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+
 private:
+    static void paintCheck(QPainter* painter, const QStyleOptionViewItem& option, bool checked)
+    {
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        QStyleOptionViewItem box = option;
+        const int size = style->pixelMetric(QStyle::PM_IndicatorWidth, &option, widget);
+        box.rect = QRect(option.rect.x() + 3, option.rect.y() + (option.rect.height() - size) / 2, size, size);
+        box.state = (option.state & QStyle::State_Enabled) | (checked ? QStyle::State_On : QStyle::State_Off);
+        style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &box, painter, widget);
+    }
+
     static constexpr int kCacheSize = 4096;
     mutable QHash<QString, QStaticText> m_cache;
     mutable QFont m_font;
@@ -100,6 +154,48 @@ TDBGrid::TDBGrid(QWidget* parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     verticalScrollBar()->setObjectName(QStringLiteral("gridScrollBar"));
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TDBGrid::onScrollBarAction);
+    connect(qApp, &QApplication::focusChanged, this, &TDBGrid::focusMoved);
+    // Escape in a cell's editor abandons the whole row, as it does outside.
+    connect(itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+                if (hint == QAbstractItemDelegate::RevertModelCache)
+                    cancelRow();
+            });
+}
+
+TDBGrid::~TDBGrid()
+{
+    // The focus moves away while the widget is torn down: the grid must not
+    // hear of it any more.
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
+bool TDBGrid::leaveRow()
+{
+    Db::DataSet* ds = dataSet();
+    if (m_readOnly || !ds || !ds->isOpen() || ds->state() == Db::DataSetState::Browse)
+        return true;
+    return Trellane::runCommand([ds] { ds->checkBrowseMode(); });
+}
+
+void TDBGrid::cancelRow()
+{
+    Db::DataSet* ds = dataSet();
+    if (m_readOnly || !ds || !ds->isOpen() || ds->state() == Db::DataSetState::Browse)
+        return;
+    Trellane::runCommand([ds] { ds->cancel(); });
+}
+
+// Focus that goes from the grid (or its cell editor) to another control of
+// the same window leaves the row. Focus lost to another window (a message
+// box, another program) does not.
+void TDBGrid::focusMoved(QWidget* from, QWidget* to)
+{
+    if (m_readOnly || !from || !to || (from != this && !isAncestorOf(from)))
+        return;
+    if (to == this || isAncestorOf(to) || to->window() != window())
+        return;
+    leaveRow();
 }
 
 void TDBGrid::setDataSet(Db::DataSet* ds)
@@ -218,8 +314,23 @@ void TDBGrid::onScrollBarAction(int action)
 void TDBGrid::keyPressEvent(QKeyEvent* e)
 {
     Db::DataSet* ds = dataSet();
+    const int key = e->key();
+    const bool vertical = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown;
+    if (ds && ds->isOpen() && state() == QAbstractItemView::EditingState && vertical) {
+        // Up and down from a cell editor: the cell is taken, then the
+        // cursor moves (which stores the row).
+        if (QWidget* editor = indexWidget(currentIndex())) {
+            commitData(editor);
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+    }
     if (!ds || !ds->isOpen() || state() == QAbstractItemView::EditingState) {
         QTableView::keyPressEvent(e);
+        return;
+    }
+    if (e->key() == Qt::Key_Escape && !m_readOnly && ds->state() != Db::DataSetState::Browse) {
+        e->accept();
+        cancelRow();
         return;
     }
     const bool ctrl = e->modifiers() & Qt::ControlModifier;
@@ -245,6 +356,19 @@ void TDBGrid::keyPressEvent(QKeyEvent* e)
     }
     e->accept();
     Trellane::runCommand(move);
+}
+
+// The view's current cell moved to another row by itself (Tab past the last
+// column goes on to the next row): the record follows, which stores the row
+// that was left; when that is refused, the view goes back to the record.
+void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_readOnly || !m_model || !current.isValid() || current.row() == m_model->currentRow())
+        return;
+    const int row = current.row();
+    if (!Trellane::runCommand([&] { m_model->activateRow(row); }) || m_model->currentRow() != row)
+        QMetaObject::invokeMethod(this, &TDBGrid::selectCurrent, Qt::QueuedConnection);
 }
 
 void TDBGrid::wheelEvent(QWheelEvent* e)
@@ -277,10 +401,26 @@ void TDBGrid::mousePressEvent(QMouseEvent* e)
         // The window may have moved under the click: select the current row.
         if (m_model->currentRow() >= 0)
             setCurrentIndex(m_model->index(m_model->currentRow(), column));
+        // The release belongs to this press: it must not toggle a check box
+        // that the moved window has put under the pointer.
+        m_swallowRelease = true;
+        if (!hasFocus() && focusPolicy() != Qt::NoFocus)
+            setFocus(Qt::MouseFocusReason);
         e->accept();
         return;
     }
+    m_swallowRelease = false;
     QTableView::mousePressEvent(e);
+}
+
+void TDBGrid::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (m_swallowRelease) {
+        m_swallowRelease = false;
+        e->accept();
+        return;
+    }
+    QTableView::mouseReleaseEvent(e);
 }
 
 // Paints the window's cells and the grid lines directly: the table view's own
@@ -361,6 +501,8 @@ void TDBGrid::showEvent(QShowEvent* e)
 
 void TDBGrid::hideEvent(QHideEvent* e)
 {
+    // Leaving the tab leaves the row.
+    leaveRow();
     QTableView::hideEvent(e);
     if (m_model)
         m_model->setPaused(true);

@@ -11,6 +11,7 @@ class TDBGrid : public QTableView {
     Q_OBJECT
 public:
     explicit TDBGrid(QWidget* parent = nullptr);
+    ~TDBGrid() override;
 
     // Shows ds (nullptr: nothing); the grid follows its cursor.
     void setDataSet(Db::DataSet* ds);
@@ -19,14 +20,25 @@ public:
 
     // Columns by field name (default: every field in stored order).
     void setColumns(const QStringList& fieldNames);
-    // Read-only grids never edit; the requests grid is editable.
+    // Read-only grids never edit; the requests grid is editable. An editable
+    // grid stores a changed row when the user leaves it (another row,
+    // another control, another tab); Escape abandons the row's changes.
     void setReadOnlyGrid(bool readOnly);
+    bool isReadOnlyGrid() const { return m_readOnly; }
+
+    // Stores the current row's pending changes, or drops an unchanged edit.
+    // A row the database refuses keeps its typed values; the error shows in
+    // the error box. False then.
+    bool leaveRow();
+    // Abandons the current row's pending changes.
+    void cancelRow();
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void updateGeometries() override;
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -34,8 +46,10 @@ protected:
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     int verticalOffset() const override { return 0; }
     void scrollContentsBy(int dx, int dy) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
+    void focusMoved(QWidget* from, QWidget* to);
     void selectCurrent();
     void syncScrollBar();
     void keepFirstRowAtTop();
@@ -45,4 +59,5 @@ private:
     DataSetModel* m_model = nullptr;
     bool m_readOnly = true;
     int m_markedRow = -1;  // the row whose header shows the current-row marker
+    bool m_swallowRelease = false;  // the press moved to another row
 };

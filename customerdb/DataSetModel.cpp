@@ -1,6 +1,7 @@
 #include "customerdb/DataSetModel.h"
 
 #include "helpers/Command.h"
+#include "helpers/Platform.h"
 
 DataSetModel::DataSetModel(Db::DataSet* ds, QObject* parent)
     : QAbstractTableModel(parent)
@@ -197,8 +198,15 @@ QVariant DataSetModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_fieldIdx.size())
         return {};
+    const int field = m_fieldIdx[index.column()];
+    if (isCheckColumn(index.column())) {
+        if (role != Qt::CheckStateRole)
+            return {};
+        const QVariant& v = m_rows[index.row()].values.value(field);
+        return !v.isNull() && v.toBool() ? Qt::Checked : Qt::Unchecked;
+    }
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return display(m_rows[index.row()], m_fieldIdx[index.column()]);
+        return display(m_rows[index.row()], field);
     return {};
 }
 
@@ -211,34 +219,156 @@ QVariant DataSetModel::headerData(int section, Qt::Orientation o, int role) cons
     return section == m_currentRow ? QStringLiteral("\u25B6") : QString();
 }
 
+void DataSetModel::setEditable(bool editable)
+{
+    if (editable == m_editable)
+        return;
+    beginResetModel();
+    m_editable = editable;
+    endResetModel();
+}
+
+bool DataSetModel::isCheckColumn(int column) const
+{
+    const int field = m_fieldIdx.value(column, -1);
+    return m_editable && m_ds && field >= 0 && m_ds->fields()[field].type == Db::FieldType::Boolean;
+}
+
 Qt::ItemFlags DataSetModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
     if (m_editable && index.isValid() && index.column() < m_fieldIdx.size() && m_fieldIdx[index.column()] >= 0
-        && !m_ds->fields()[m_fieldIdx[index.column()]].calculated)
+        && !m_ds->fields()[m_fieldIdx[index.column()]].calculated) {
         f |= Qt::ItemIsEditable;
+        if (isCheckColumn(index.column()))
+            f |= Qt::ItemIsUserCheckable;
+    }
     return f;
+}
+
+QString DataSetModel::refusal(const Db::FieldDef& field, const QVariant& value, QVariant* converted)
+{
+    *converted = QVariant();
+    if (value.isNull() || !value.isValid())
+        return {};
+    if (value.typeId() != QMetaType::QString) {
+        *converted = value;
+        return {};
+    }
+    QString text = value.toString();
+    if (field.type != Db::FieldType::Text)
+        text = text.trimmed();
+    else
+        while (text.endsWith(QLatin1Char(' ')))
+            text.chop(1);
+    if (text.isEmpty())
+        return {};
+    bool ok = false;
+    switch (field.type) {
+    case Db::FieldType::Text:
+        if (field.size > 0 && text.size() > field.size)
+            return QStringLiteral("%1 holds at most %2 characters; \"%3\" has %4.")
+                .arg(field.name).arg(field.size).arg(text).arg(text.size());
+        *converted = text;
+        return {};
+    case Db::FieldType::Integer: {
+        const int n = text.toInt(&ok);
+        if (!ok)
+            return QStringLiteral("'%1' is not a valid integer value for %2.").arg(text, field.name);
+        *converted = n;
+        return {};
+    }
+    case Db::FieldType::Float:
+    case Db::FieldType::Currency: {
+        const double d = text.toDouble(&ok);
+        if (!ok)
+            return QStringLiteral("'%1' is not a valid number for %2.").arg(text, field.name);
+        *converted = d;
+        return {};
+    }
+    case Db::FieldType::Boolean:
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            *converted = true;
+        else if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+            *converted = false;
+        else
+            return QStringLiteral("'%1' is not a valid value for %2: type True or False.").arg(text, field.name);
+        return {};
+    case Db::FieldType::Date: {
+        QDate d = QDate::fromString(text, QStringLiteral("M/d/yyyy"));
+        if (!d.isValid())
+            d = QDate::fromString(text, Qt::ISODate);
+        if (!d.isValid())
+            return QStringLiteral("'%1' is not a valid date for %2.").arg(text, field.name);
+        *converted = d;
+        return {};
+    }
+    case Db::FieldType::DateTime: {
+        QDateTime dt;
+        for (const char* pattern : {"M/d/yyyy h:mm:ss AP", "M/d/yyyy h:mm AP", "M/d/yyyy H:mm:ss", "M/d/yyyy H:mm"}) {
+            dt = QDateTime::fromString(text, QLatin1String(pattern));
+            if (dt.isValid())
+                break;
+        }
+        if (!dt.isValid()) {
+            const QDate d = QDate::fromString(text, QStringLiteral("M/d/yyyy"));
+            if (d.isValid())
+                dt = QDateTime(d, QTime(0, 0));
+        }
+        if (!dt.isValid())
+            dt = QDateTime::fromString(text, Qt::ISODate);
+        if (!dt.isValid())
+            return QStringLiteral("'%1' is not a valid date and time for %2.").arg(text, field.name);
+        *converted = dt;
+        return {};
+    }
+    }
+    return {};
+}
+
+bool DataSetModel::writeField(int row, int field, const QVariant& value)
+{
+    // Engine errors (the record cannot be re-read or edited) show in the
+    // error box. The row stays in edit mode: it is stored when the cursor
+    // leaves it.
+    return Trellane::runCommand([&] {
+        if (!activateRow(row))
+            throw Db::EngineError(QStringLiteral("The record is no longer in the table."));
+        m_ds->edit();
+        m_ds->fieldByName(m_ds->fields()[field].name).setValue(value);
+        if (m_currentRow >= 0 && m_currentRow < m_rows.size()) {
+            m_rows[m_currentRow] = m_ds->currentRecord();
+            emit dataChanged(index(m_currentRow, 0), index(m_currentRow, qMax(0, int(m_columns.size()) - 1)));
+        }
+    });
 }
 
 bool DataSetModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!m_editable || role != Qt::EditRole || !index.isValid() || !m_ds)
+    if (!m_editable || !index.isValid() || !m_ds || !(flags(index) & Qt::ItemIsEditable))
         return false;
     const int field = m_fieldIdx.value(index.column(), -1);
     if (field < 0)
         return false;
-    // Writes go through the data set as a command: an engine error shows in
-    // the error box and the edit is cancelled, so the row keeps its values.
-    return Trellane::runCommand([&] {
-        if (!activateRow(index.row()))
-            return;
-        m_ds->edit();
-        try {
-            m_ds->fieldByName(m_ds->fields()[field].name).setValue(value);
-            m_ds->post();
-        } catch (...) {
-            m_ds->cancel();
-            throw;
-        }
-    });
+    if (isCheckColumn(index.column())) {
+        if (role != Qt::CheckStateRole)
+            return false;
+        return writeField(index.row(), field, value.toInt() == Qt::Checked);
+    }
+    if (role != Qt::EditRole)
+        return false;
+    QVariant converted;
+    const QString why = refusal(m_ds->fields()[field], value, &converted);
+    if (!why.isEmpty()) {
+        Trellane::platform().showMessage(why);
+        return false;
+    }
+    // An unchanged cell does not put the row into edit mode.
+    const Db::Record* rec = recordAt(index.row());
+    if (rec && m_ds->state() == Db::DataSetState::Browse) {
+        const QVariant& was = rec->values.value(field);
+        if (was.isNull() == converted.isNull() && (was.isNull() || was == converted))
+            return true;
+    }
+    return writeField(index.row(), field, converted);
 }

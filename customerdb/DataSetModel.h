@@ -21,8 +21,12 @@ public:
     void setColumns(const QStringList& fieldNames);
     QStringList columns() const { return m_columns; }
 
-    // Editable models write through the data set (edit, set, post).
-    void setEditable(bool editable) { m_editable = editable; }
+    // Editable models write through the data set: a cell's value is set on
+    // the current record in edit mode, and the row is stored when the cursor
+    // leaves it (the grid decides when). A value the field cannot hold is
+    // refused with a message and the row keeps its other edits. Yes/no
+    // fields show and edit as check boxes.
+    void setEditable(bool editable);
     bool isEditable() const { return m_editable; }
 
     // Number of rows the window holds around the cursor (the visible page).
@@ -49,6 +53,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
+    // Why value cannot go into the field as typed (empty when it can); the
+    // value in the field's type goes to *converted.
+    static QString refusal(const Db::FieldDef& field, const QVariant& value, QVariant* converted);
+
 signals:
     // The current record's row changed (the grid selects it).
     void currentRowChanged(int row);
@@ -56,6 +64,8 @@ signals:
 private:
     void followCursor();
     QString display(const Db::Record& rec, int fieldIndex) const;
+    bool isCheckColumn(int column) const;
+    bool writeField(int row, int field, const QVariant& value);
 
     QPointer<Db::DataSet> m_ds;
     QStringList m_requested;

@@ -2,12 +2,73 @@
 
 #include "ui_RequestsTab.h"
 
+#include "customerdb/DBGrid.h"
+#include "helpers/Command.h"
+#include "helpers/Platform.h"
+#include "requests/ReqRptFrm.h"
+#include "helpers/Console.h"
+#include "customerdb/DataModule.h"
+
+#include <QValidator>
+
+namespace {
+
+// Turns letters into capitals while they are typed.
+class UpperCase : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+const QString kRegistration = QStringLiteral("REGISTRATION");
+const QString kSerialIndex = QStringLiteral("SERIALNUMBER");
+
+// Request fields copied into the new account, in the order they are set.
+const char* const kCopiedFields[] = {"RegisterName", "ContactName", "Street1", "Street2", "City", "State", "ZipCode",
+                                     "Phone",        "Fax",         "Email",   "CoreProduct", "Specialty"};
+
+// Runs fn with the account table on its serial-number index, then puts the
+// order the account list had back (the cursor stays on its record).
+template <typename Fn>
+auto onSerialIndex(Db::Table& reg, Fn fn)
+{
+    const QString order = reg.indexName();
+    if (order.compare(kSerialIndex, Qt::CaseInsensitive) == 0)
+        return fn();
+    reg.setIndexName(kSerialIndex);
+    try {
+        auto result = fn();
+        reg.setIndexName(order);
+        return result;
+    } catch (...) {
+        if (reg.state() == Db::DataSetState::Browse)
+            reg.setIndexName(order);
+        throw;
+    }
+}
+
+} // namespace
+
 TRequestsTab::TRequestsTab(Console& console, QWidget* parent)
     : QWidget(parent)
     , m_console(console)
     , ui(std::make_unique<Ui::RequestsTab>())
 {
     ui->setupUi(this);
+    ui->edtReqRegisterName->setValidator(new UpperCase(ui->edtReqRegisterName));
+    ui->DBGrid1->setReadOnlyGrid(false);
+    ui->DBGrid1->setDataSet(m_console.data().tblRequests);
+
+    connect(ui->edtReqRegisterName, &QLineEdit::textChanged, this,
+            [this] { Trellane::runCommand([this] { edtReqRegisterNameChange(); }); });
+    Trellane::onClick(ui->Button1, this, [this] { Button1Click(); });
+    Trellane::onClick(ui->Button2, this, [this] { Button2Click(); });
+    Trellane::onClick(ui->Button3, this, [this] { Button3Click(); });
+    Trellane::onClick(ui->Button4, this, [this] { Button4Click(); });
 }
 
 TRequestsTab::~TRequestsTab() = default;
@@ -15,3 +76,121 @@ TRequestsTab::~TRequestsTab() = default;
 QTextEdit* TRequestsTab::RichEdit1() const { return ui->RichEdit1; }
 
 QPlainTextEdit* TRequestsTab::Memo2() const { return ui->Memo2; }
+
+TDBGrid* TRequestsTab::DBGrid1() const { return ui->DBGrid1; }
+
+QLineEdit* TRequestsTab::edtReqRegisterName() const { return ui->edtReqRegisterName; }
+
+QCheckBox* TRequestsTab::cbAssignSN() const { return ui->cbAssignSN; }
+
+TfrmReqReport* TRequestsTab::frmReqReport()
+{
+    if (!m_report) {
+        m_report = new TfrmReqReport(m_console.data().tblRequests, m_console.window(), this);
+        m_report->setQuietDuringWalk(ui->DBGrid1);
+    }
+    return m_report;
+}
+
+void TRequestsTab::edtReqRegisterNameChange()
+{
+    Db::Table* req = m_console.data().tblRequests;
+    if (!req->isOpen())
+        return;
+    // A name that matches no request leaves the current request current.
+    req->findKey({ui->edtReqRegisterName->text()});
+}
+
+void TRequestsTab::Button1Click()
+{
+    Db::Table* req = m_console.data().tblRequests;
+    if (req->isOpen())
+        req->refresh();
+}
+
+void TRequestsTab::Button3Click()
+{
+    if (!Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this request?")))
+        return;
+    m_console.data().tblRequests->del();
+}
+
+void TRequestsTab::Button4Click()
+{
+    frmReqReport()->Preview();
+}
+
+void TRequestsTab::Button2Click()
+{
+    TDataModule& dm = m_console.data();
+    Db::Table& req = *dm.tblRequests;
+    Db::Table& reg = *dm.tblRegistration;
+    auto field = [&req](const char* name) { return req.fieldByName(QLatin1String(name)); };
+
+    // Edits typed into the grid belong to the request that is added.
+    if (req.isOpen())
+        req.checkBrowseMode();
+
+    // 1. Only registration requests become accounts.
+    if (field("RequestType").asString() != kRegistration)
+        return;
+
+    // 2. A request without a number gets the next free one when asked to;
+    // it keeps it whatever happens later.
+    if (ui->cbAssignSN->isChecked() && field("SerialNumber").asInteger() == 0) {
+        Db::Query& last = *dm.qryLastSerial;
+        last.close();
+        last.open();
+        req.edit();
+        field("SerialNumber").setValue(last.fieldByName(QStringLiteral("LastSerial")).asInteger() + 1);
+        req.post();
+        last.close();
+    }
+
+    // 3./4. The number must be free, whatever order the account list is in.
+    const int n = field("SerialNumber").asInteger();
+    if (onSerialIndex(reg, [&] { return reg.findKey({n}); })) {
+        Trellane::platform().showMessage(QStringLiteral("The serial number is in use."));
+        return;
+    }
+
+    // 5. The account, written straight into the table.
+    const Db::Record before = reg.currentRecord();
+    const bool hadCurrent = !reg.isEmpty();
+    reg.append();
+    auto set = [&reg](const QString& name, const QVariant& v) { reg.fieldByName(name).setValue(v); };
+    set(QStringLiteral("SerialNumber"), n);
+    for (const char* name : kCopiedFields)
+        set(QLatin1String(name), field(name).asString());
+    set(QStringLiteral("Expires"), Trellane::platform().today().addDays(365));
+    set(QStringLiteral("Promotion"), field("Promotion").asString());
+
+    // 6./7. The account is stored and the request removed together. A post
+    // the database refuses leaves the account pending in the account table;
+    // a refused delete takes the stored account back out.
+    Db::Connection& conn = *dm.connTrellaneEMC;
+    conn.beginTransaction();
+    try {
+        reg.post();
+        req.del();
+        conn.commit();
+    } catch (...) {
+        conn.rollback();
+        // The rolled-back account is gone: back to the account that was
+        // current before. A request deleted before the commit failed is
+        // listed again.
+        try {
+            if (reg.state() == Db::DataSetState::Browse && (!hadCurrent || !reg.gotoRecord(before)))
+                reg.first();
+            req.refresh();
+        } catch (...) {
+            // The first error is the one to show.
+        }
+        throw;
+    }
+
+    // 8. The new account becomes the current account; the account list
+    // keeps its order.
+    onSerialIndex(reg, [&] { return reg.findKey({n}); });
+    emit accountAdded(n);
+}

@@ -7,7 +7,7 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libsqlite3-dev libpq-dev postgresql
   llvm-14 lld-14 clang-14 libclang-rt-14-dev binutils
-  xvfb xauth imagemagick poppler-utils python3 fonts-dejavu-core
+  xvfb xauth imagemagick poppler-utils python3 fonts-dejavu-core fonts-liberation2
 )
 missing=()
 for p in "${pkgs[@]}"; do

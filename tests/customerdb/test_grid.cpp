@@ -171,15 +171,28 @@ private slots:
         model.setWindowSize(5);
         model.setEditable(true);
         QVERIFY(model.flags(model.index(2, 1)) & Qt::ItemIsEditable);
-        QVERIFY(model.setData(model.index(2, 1), QStringLiteral("RENAMED-AND-TOO-LONG"), Qt::EditRole));
+        // Text longer than the field is refused with a message, nothing set.
+        QVERIFY(!model.setData(model.index(2, 1), QStringLiteral("RENAMED-AND-TOO-LONG"), Qt::EditRole));
+        QCOMPARE(platform.messages.size(), 1);
+        QCOMPARE(table->state(), DataSetState::Browse);
+        // A value that fits is set on the record in edit mode; the row is
+        // stored when the cursor leaves it.
+        QVERIFY(model.setData(model.index(2, 1), QStringLiteral("RENAMED"), Qt::EditRole));
         QCOMPARE(currentId(), 3);
-        QCOMPARE(table->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("RENAMED-AND-"));
+        QCOMPARE(table->state(), DataSetState::Edit);
+        QCOMPARE(model.data(model.index(model.currentRow(), 1), Qt::DisplayRole).toString(), QStringLiteral("RENAMED"));
+        table->next();
+        table->prior();
+        QCOMPARE(table->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("RENAMED"));
         QCOMPARE(table->state(), DataSetState::Browse);
 
-        // A refused write shows the engine's message and keeps the old value.
-        QVERIFY(!model.setData(model.index(1, 0), 5, Qt::EditRole));
+        // A row the database refuses keeps its typed value in edit mode.
+        QVERIFY(model.setData(model.index(1, 0), 5, Qt::EditRole));
+        QVERIFY(!Trellane::runCommand([&] { table->checkBrowseMode(); }));
         QCOMPARE(platform.errors.size(), 1);
-        QCOMPARE(table->state(), DataSetState::Browse);
+        QCOMPARE(table->state(), DataSetState::Edit);
+        QCOMPARE(model.data(model.index(model.currentRow(), 0), Qt::DisplayRole).toString(), QStringLiteral("5"));
+        table->cancel();
         table->refresh();
         QCOMPARE(currentId(), 2);
     }

@@ -9,6 +9,7 @@
 #include "customerdb/Schema.h"
 #include "helpers/Command.h"
 #include "releases/ReleaseLookup.h"
+#include "requests/RequestsTab.h"
 #include "shell/Mainfrm.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
@@ -546,6 +547,21 @@ private slots:
         frm->PageControl1()->setCurrentIndex(1);
         QVERIFY(!subs->isEmpty());
         QCOMPARE(subs->fieldByName(QStringLiteral("SubmitterID")).asString(), QStringLiteral("S100"));
+        QVERIFY(plat->errors.isEmpty());
+    }
+
+    void addingARequestShowsTheAccountsTab()
+    {
+        auto frm = makeWindow();
+        frm->FormShow();
+        addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Requests"),
+               {{QStringLiteral("SerialNumber"), 77}, {QStringLiteral("RequestType"), QStringLiteral("REGISTRATION")},
+                {QStringLiteral("RegisterName"), QStringLiteral("NEW PRACTICE")}});
+        frm->PageControl1()->setCurrentIndex(3);
+        frm->requestsTab()->Button1Click();
+        frm->requestsTab()->Button2Click();
+        QCOMPARE(frm->PageControl1()->currentWidget()->objectName(), QStringLiteral("tabAccounts"));
+        QCOMPARE(frm->data().tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(), 77);
         QVERIFY(plat->errors.isEmpty());
     }
 
