@@ -30,9 +30,12 @@ QString mapOutsideLiterals(const QString& sql, const std::function<QString(const
     QString out;
     QString chunk;
     bool inLiteral = false;
+    bool inQuoted = false;  // a quoted name: a quote inside it starts no literal
     for (int i = 0; i < sql.size(); ++i) {
         const QChar c = sql.at(i);
-        if (c == QLatin1Char('\'')) {
+        if (!inLiteral && c == QLatin1Char('"'))
+            inQuoted = !inQuoted;
+        if (c == QLatin1Char('\'') && !inQuoted) {
             if (!inLiteral) {
                 out += fn(chunk);
                 chunk.clear();
@@ -299,7 +302,9 @@ QString PostgresDialect::translateStatement(const QString& sql) const
             }
         }
     }
-    if (orderAt < 0)
+    // Text with an open literal or quoted name is left for the database to
+    // refuse: nothing is added inside it.
+    if (orderAt < 0 || inLiteral || inQuoted)
         return sql;
     if (orderEnd < 0)
         orderEnd = sql.size();
@@ -318,7 +323,12 @@ QString PostgresDialect::translateStatement(const QString& sql) const
         const bool desc = descending.match(trimmed).hasMatch();
         // Keep the term's own trailing blanks and line ends after the addition.
         const qsizetype end = t.lastIndexOf(trimmed) + trimmed.size();
+        const bool glued = end == t.size() && &t == &terms.last() && orderEnd < sql.size()
+            && sql.at(orderEnd).isLetter();
         t.insert(end, desc ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST"));
+        // A LIMIT or OFFSET right after the list stays a word of its own.
+        if (glued)
+            t += QLatin1Char(' ');
     }
     return sql.left(orderAt) + terms.join(QLatin1Char(',')) + sql.mid(orderEnd);
 }

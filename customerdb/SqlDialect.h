@@ -122,7 +122,8 @@ private:
     QString sequenceName(const TableDef& t) const;
 };
 
-// Applies fn to every stretch of sql outside single-quoted literals.
+// Applies fn to every stretch of sql outside single-quoted literals (a quote
+// inside a double-quoted name is part of the name).
 QString mapOutsideLiterals(const QString& sql, const std::function<QString(const QString&)>& fn);
 
 } // namespace Db

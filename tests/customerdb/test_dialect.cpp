@@ -66,6 +66,8 @@ private slots:
         // PostgreSQL folds quoted names as quoteName does.
         QTest::newRow("pg quoted names") << P << true << "Select \"Chart Number\" From \"MWPAT\""
                                          << "Select \"chart number\" From \"mwpat\"";
+        QTest::newRow("pg quote in quoted name") << P << true << "Select \"It's\", CurDate() From T Order By 1"
+                                                 << "Select \"it's\", DATE '2026-12-09' From T Order By 1 NULLS FIRST";
         QTest::newRow("sqlite quoted names") << L << true << "Select \"Chart Number\" From \"MWPAT\""
                                              << "Select \"Chart Number\" From \"MWPAT\"";
         // PostgreSQL orders nulls first as SQLite does, at the top level only.
@@ -83,6 +85,8 @@ private slots:
         QTest::newRow("pg order desc semicolon") << P << true << "Order By X Desc;"
                                                  << "Order By X Desc NULLS LAST;";
         QTest::newRow("pg order limit") << P << true << "Order By X Limit 5" << "Order By X NULLS FIRST Limit 5";
+        QTest::newRow("pg order glued limit") << P << true << "Order By (X)Limit 5" << "Order By (X) NULLS FIRST Limit 5";
+        QTest::newRow("pg open literal") << P << true << "Order By X = 'a" << "Order By X = 'a";
         QTest::newRow("pg order kept") << P << true << "Order By X Nulls Last" << "Order By X Nulls Last";
         QTest::newRow("pg order descending name") << P << true << "Order By Xdesc" << "Order By Xdesc NULLS FIRST";
         QTest::newRow("pg subquery order") << P << true << "Select * From (Select A From T Order By A) q"
