@@ -8,7 +8,21 @@ class QPlainTextEdit;
 class QTextEdit;
 class QWidget;
 class TDataModule;
-class TfrmOutput;
+
+// The output window as the tabs use it: a text log that a long operation
+// clears, fills line by line and finally shows to the user.
+class OutputLog {
+public:
+    virtual ~OutputLog() = default;
+    // Empties the text.
+    virtual void clear() = 0;
+    // Adds one line at the end of the text.
+    virtual void appendLine(const QString& line) = 0;
+    // The whole text, lines joined by "\n".
+    virtual QString text() const = 0;
+    // Shows the window and returns when the user closes it.
+    virtual void showModal() = 0;
+};
 
 class Console {
 public:
@@ -24,7 +38,7 @@ public:
     virtual QPlainTextEdit* Memo2() = 0;
 
     // The output window living as long as the program.
-    virtual TfrmOutput* frmOutput() = 0;
+    virtual OutputLog* frmOutput() = 0;
 
     // The window that owns dialogs and message boxes.
     virtual QWidget* window() = 0;

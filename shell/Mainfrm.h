@@ -6,6 +6,7 @@
 // timer, and the updater launch at exit.
 #include "customerdb/Engine.h"
 #include "helpers/Console.h"
+#include "shell/Outputfrm.h"
 
 #include <QPointer>
 #include <QString>

@@ -2,6 +2,8 @@
 // The output window: a plain text log that long operations fill line by
 // line, which the user reads, may edit and may print. One instance lives as
 // long as the program and keeps its text between showings.
+#include "helpers/Console.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -16,7 +18,7 @@ namespace Ui {
 class TfrmOutput;
 }
 
-class TfrmOutput : public QDialog {
+class TfrmOutput : public QDialog, public OutputLog {
     Q_OBJECT
 
 public:
@@ -24,14 +26,14 @@ public:
     ~TfrmOutput() override;
 
     // Empties the text.
-    void clear();
+    void clear() override;
     // Adds one line at the end of the text.
-    void appendLine(const QString& line);
+    void appendLine(const QString& line) override;
     // The whole text, lines joined by "\n".
-    QString text() const;
+    QString text() const override;
 
     // Shows the window maximized and returns when the user closes it.
-    void showModal();
+    void showModal() override;
     // Puts the window into the maximized state it must have whenever it is
     // shown, whatever size it had when it was last closed.
     void prepareShow();

@@ -63,7 +63,7 @@ public:
     }
     QTextEdit* RichEdit1() override { return m_richEdit1; }
     QPlainTextEdit* Memo2() override { return m_memo2; }
-    TfrmOutput* frmOutput() override { return nullptr; }
+    OutputLog* frmOutput() override { return nullptr; }
     QWidget* window() override { return &m_host; }
     QWidget* host() { return &m_host; }
 

@@ -75,7 +75,7 @@ public:
     }
     QTextEdit* RichEdit1() override { return nullptr; }
     QPlainTextEdit* Memo2() override { return nullptr; }
-    TfrmOutput* frmOutput() override { return nullptr; }
+    OutputLog* frmOutput() override { return nullptr; }
     QWidget* window() override { return &m_host; }
     QWidget* host() { return &m_host; }
 

@@ -5,6 +5,7 @@
 // every button of them.
 #include "customerdb/DataModule.h"
 #include "helpers/Console.h"
+#include "shell/Outputfrm.h"
 
 #include <QPlainTextEdit>
 #include <QTextEdit>
