@@ -148,8 +148,10 @@ static QVariant fromDb(const FieldDef& f, const QVariant& v)
     case FieldType::Boolean:
         return QVariant(v.toBool());
     case FieldType::Float:
-    case FieldType::Currency:
         return QVariant(v.toDouble());
+    case FieldType::Currency:
+        // Stored as exact decimal text (SQLite) or NUMERIC (PostgreSQL).
+        return QVariant(double(qRound64(v.toDouble() * 100.0)) / 100.0);
     case FieldType::Date: {
         const QDate d = toDate(v);
         return d.isValid() ? QVariant(d) : QVariant();
@@ -236,6 +238,16 @@ static QVariant toDb(Backend b, const FieldDef& f, const QVariant& v)
         return QVariant(v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat)));
     case FieldType::Boolean:
         return b == Backend::SQLite ? QVariant(v.toBool() ? 1 : 0) : QVariant(v.toBool());
+    case FieldType::Currency: {
+        // Whole cents written as decimal text, so that 19.99 is stored as
+        // exactly 19.99 and never as the nearest binary fraction.
+        const qint64 cents = qRound64(v.toDouble() * 100.0);
+        const qint64 whole = cents < 0 ? -cents : cents;
+        return QStringLiteral("%1%2.%3")
+            .arg(cents < 0 ? QStringLiteral("-") : QString())
+            .arg(whole / 100)
+            .arg(whole % 100, 2, 10, QLatin1Char('0'));
+    }
     default:
         return v;
     }
@@ -551,8 +563,11 @@ static QString sqlType(Backend b, const FieldDef& f)
     case FieldType::DateTime:
         return b == Backend::SQLite ? QStringLiteral("DATETIME") : QStringLiteral("TIMESTAMP");
     case FieldType::Float:
-    case FieldType::Currency:
         return b == Backend::SQLite ? QStringLiteral("REAL") : QStringLiteral("DOUBLE PRECISION");
+    case FieldType::Currency:
+        // Exact cents: SQLite keeps the decimal text as written (a numeric
+        // affinity would turn 19.99 into a binary fraction).
+        return b == Backend::SQLite ? QStringLiteral("TEXT") : QStringLiteral("NUMERIC(14,2)");
     }
     return QStringLiteral("TEXT");
 }
