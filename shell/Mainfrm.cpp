@@ -127,6 +127,9 @@ void TfrmMain::buildTabs()
     ui->tabRequests->layout()->addWidget(m_requests);
     m_billing = new TBillingTab(*this, ui->tabBilling);
     ui->tabBilling->layout()->addWidget(m_billing);
+    // The Dealers tab's "Add Charges" runs the dealer billing run.
+    if (auto* addCharges = qobject_cast<QPushButton*>(control(QStringLiteral("Button12"))))
+        Trellane::onClick(addCharges, this, [this] { m_billing->Button12Click(); });
 }
 
 void TfrmMain::findOrMakeLabel42()
