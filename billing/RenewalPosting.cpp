@@ -3,6 +3,9 @@
 #include "helpers/Platform.h"
 #include "shell/DataModule.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 #include <cmath>
 #include <iterator>
 
@@ -72,6 +75,8 @@ RenewalPosting::RenewalPosting(TDataModule& data, const PriceList& prices)
 {
 }
 
+RenewalPosting::~RenewalPosting() = default;
+
 void RenewalPosting::setMode(Mode mode, const QString& dealerChart, const QString& dealerProvider)
 {
     m_mode = mode;
@@ -85,15 +90,78 @@ void RenewalPosting::readCaseDefaults()
     m_defaults.clear();
     for (def.first(); !def.eof(); def.next())
         m_defaults.append({field(def, "Table"), field(def, "Field"), field(def, "Default")});
-    m_trnIdx.clear();
+    prepareStatements();
 }
 
-int RenewalPosting::trnIndex(const char* name)
+static Db::EngineError sqlError(const QSqlQuery& q)
 {
-    const int i = m_data.tblMWTRN->fieldIndex(QLatin1String(name));
-    if (i < 0)
-        throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(QLatin1String(name)));
-    return i;
+    return Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
+}
+
+void RenewalPosting::prepareStatements()
+{
+    Db::Connection& conn = *m_data.connMedisoft;
+    const Db::TableDef* trn = conn.catalog().table(QStringLiteral("MWTRN"));
+    m_trnFields.clear();
+    QStringList cols;
+    for (const char* name : kTrnColumns) {
+        const Db::FieldDef* f = trn ? trn->field(QLatin1String(name)) : nullptr;
+        if (!f)
+            throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(QLatin1String(name)));
+        m_trnFields << f;
+        cols << conn.quoteName(f->name);
+    }
+    conn.connect();
+    const QString table = conn.quoteName(trn->name);
+    m_insertCharge = std::make_unique<QSqlQuery>(conn.database());
+    if (!m_insertCharge->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                     .arg(table, cols.join(QStringLiteral(", ")),
+                                          QStringList(kTrnCount, QStringLiteral("?")).join(QStringLiteral(", ")))))
+        throw sqlError(*m_insertCharge);
+    // The key expressions of the table's "Chart Number;Case Number" index,
+    // as the case's own transaction list compares them.
+    const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
+    const QString caseNo = conn.quoteName(QStringLiteral("Case Number"));
+    m_selectCharges = std::make_unique<QSqlQuery>(conn.database());
+    m_selectCharges->setForwardOnly(true);
+    if (!m_selectCharges->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE COALESCE(%4,'') = ? AND COALESCE(%5,-2147483649) = ?")
+                                      .arg(conn.quoteName(QStringLiteral("Procedure Code")),
+                                           conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
+        throw sqlError(*m_selectCharges);
+}
+
+// A value in the form the backend stores for the column: text cut to its
+// width, dates as ISO text on SQLite, logicals as 1/0 on SQLite, instants as
+// local text, money as exact decimal text.
+QVariant RenewalPosting::bindable(int column, const QVariant& v) const
+{
+    const Db::FieldDef& f = *m_trnFields[column];
+    const bool sqlite = m_data.connMedisoft->backend() == Db::Backend::SQLite;
+    if (v.isNull())
+        return QVariant(QMetaType(f.type == Db::FieldType::Integer ? QMetaType::Int : QMetaType::QString));
+    switch (f.type) {
+    case Db::FieldType::Text: {
+        QString s = v.toString();
+        if (f.size > 0 && s.size() > f.size)
+            s.truncate(f.size);
+        while (s.endsWith(QLatin1Char(' ')))
+            s.chop(1);
+        return s;
+    }
+    case Db::FieldType::Integer:
+        return v.toInt();
+    case Db::FieldType::Boolean:
+        return sqlite ? QVariant(v.toBool() ? 1 : 0) : QVariant(v.toBool());
+    case Db::FieldType::Date:
+        return sqlite ? QVariant(v.toDate().toString(Qt::ISODate)) : QVariant(v.toDate());
+    case Db::FieldType::DateTime:
+        return v.toString();  // formatted once per account
+    case Db::FieldType::Float:
+        return v.toDouble();
+    case Db::FieldType::Currency:
+        return v.toString();  // formatAmount
+    }
+    return v;
 }
 
 QList<Charge> RenewalPosting::dueCharges()
@@ -148,23 +216,21 @@ QList<Charge> RenewalPosting::dueCharges()
 void RenewalPosting::readExisting()
 {
     m_existing.clear();
-    Db::Table& trn = *m_data.tblMWTRN;
-    if (trn.isEmpty())
+    Db::Table& cas = *m_data.tblMWCAS;
+    if (m_data.tblMWTRN->isEmpty())
         return;
-    const int codeIdx = trn.fieldIndex(QStringLiteral("Procedure Code"));
-    const int dateIdx = trn.fieldIndex(QStringLiteral("Date From"));
-    // The case's transactions in a few reads of many rows each, rather than
-    // one read per row.
-    constexpr int kBatch = 256;
-    QList<Db::Record> rows = trn.rowsAfter(nullptr, kBatch, true);
-    while (!rows.isEmpty()) {
-        for (const Db::Record& r : rows)
-            m_existing.append({r.values.value(codeIdx).toString(), r.values.value(dateIdx).toDate()});
-        if (rows.size() < kBatch)
-            break;
-        const Db::Record last = rows.last();
-        rows = trn.rowsAfter(&last, kBatch, false);
+    QSqlQuery& q = *m_selectCharges;
+    q.bindValue(0, cas.fieldByName(QStringLiteral("Chart Number")).asString());
+    q.bindValue(1, qlonglong(cas.fieldByName(QStringLiteral("Case Number")).asInteger()));
+    if (!q.exec())
+        throw sqlError(q);
+    while (q.next()) {
+        const QVariant from = q.value(1);
+        const QDate date = from.typeId() == QMetaType::QDate ? from.toDate()
+                                                              : QDate::fromString(from.toString().left(10), Qt::ISODate);
+        m_existing.append({q.value(0).toString(), date});
     }
+    q.finish();
 }
 
 void RenewalPosting::PostAccountRenewals()
@@ -221,7 +287,7 @@ void RenewalPosting::discardPending()
 {
     // The practice tables go back to what is stored; a lost connection may
     // refuse even that, and the original error is the one to report.
-    for (Db::Table* t : {m_data.tblMWTRN, m_data.tblMWCAS}) {
+    for (Db::Table* t : {m_data.tblMWCAS}) {
         try {
             if (t->isOpen() && t->state() != Db::DataSetState::Browse)
                 t->cancel();
@@ -283,15 +349,11 @@ void RenewalPosting::AddCharge(const QString& code, const QString& description, 
         return;
 
     Db::Table& cas = *m_data.tblMWCAS;
-    Db::Table& trn = *m_data.tblMWTRN;
-    if (m_trnIdx.isEmpty()) {
-        for (const char* name : kTrnColumns)
-            m_trnIdx << trnIndex(name);
-    }
     const QVariant caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
     const QVariant provider = cas.fieldByName(QStringLiteral("Assigned Provider")).value();
     const QVariant facility = cas.fieldByName(QStringLiteral("Facility")).value();
     const QVariant no(false), yes(true), zero(0);
+    const QString now = m_now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     const QVariant values[kTrnCount] = {
         m_chart, caseNumber, zero, expiry, expiry, m_today.toString(QStringLiteral("yyMMdd")) + QStringLiteral("0000"),
         QStringLiteral("SN: %1 EXP: %2").arg(m_serial).arg(expiry.toString(QStringLiteral("MM-dd-yy"))),
@@ -311,13 +373,14 @@ void RenewalPosting::AddCharge(const QString& code, const QString& description, 
         zero, zero, zero, zero, zero, zero, zero, zero, zero,  // amounts paid .. Deposit ID
         QString(QLatin1String("")),                            // Check Number
         zero,                                                  // Unapplied Amount
-        QStringLiteral("A"), QString(QLatin1String("")), QStringLiteral("T"), m_now, facility, description,
+        QStringLiteral("A"), QString(QLatin1String("")), QStringLiteral("T"), now, facility, description,
         zero, zero,
     };
-    trn.append();
+    QSqlQuery& ins = *m_insertCharge;
     for (int i = 0; i < kTrnCount; ++i)
-        Db::Field(&trn, m_trnIdx[i]).setValue(values[i]);
-    trn.post();
+        ins.bindValue(i, bindable(i, values[i]));
+    if (!ins.exec())
+        throw sqlError(ins);
     m_existing.append({code, expiry});
     ++m_chargesPosted;
     m_log << QStringLiteral("Added Renewal ") + code + QLatin1Char(' ') + slashDate(expiry)

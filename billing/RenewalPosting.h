@@ -20,6 +20,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QSqlQuery;
+
 class TDataModule;
 
 namespace Billing {
@@ -61,6 +65,7 @@ struct Charge {
 class RenewalPosting {
 public:
     RenewalPosting(TDataModule& data, const PriceList& prices);
+    ~RenewalPosting();
 
     // The run's mode; in dealer mode the reseller's chart (guarantor of new
     // cases) and provider (their assigned provider).
@@ -94,7 +99,8 @@ private:
     bool isDuplicate(const QString& code, const QDate& expiry) const;
     void addCase();
     void discardPending();
-    int trnIndex(const char* name);
+    void prepareStatements();
+    QVariant bindable(int column, const QVariant& value) const;
 
     TDataModule& m_data;
     const PriceList& m_prices;
@@ -108,7 +114,12 @@ private:
     int m_serial = 0;
     QDate m_today;
     QDateTime m_now;
-    QList<int> m_trnIdx;  // tblMWTRN field positions in posting order
+    // Charges are read and written through two statements prepared once
+    // per run: reading every transaction row into a cursor's record and
+    // re-reading each posted row would cost more than the posting itself.
+    QList<const Db::FieldDef*> m_trnFields;  // MWTRN columns in posting order
+    std::unique_ptr<QSqlQuery> m_selectCharges;
+    std::unique_ptr<QSqlQuery> m_insertCharge;
     QStringList m_log;
     int m_casesAdded = 0;
     int m_chargesPosted = 0;
