@@ -416,9 +416,10 @@ qint64 generate(Db::Connection& customer, qint64 n)
             customer.scalar(sql(QStringLiteral("SELECT COALESCE(MAX({SerialNumber}), 0) FROM {Registration}"))).toLongLong();
         // Every tenth account is billed directly ("M"), about one in a hundred
         // has no reseller. Terms run from 100 days past to 300 ahead
-        // (Professional) and over a year (ERA; Institutional for every fifth
-        // account), so that about a sixth of the accounts renew in the next
-        // 60 days, as in an office whose renewals spread over the year.
+        // (Professional) and over a year (ERA for every third account,
+        // Institutional for every fifth), so that about a fifth of the
+        // accounts renew something in the next 60 days, as in an office whose
+        // renewals spread over the year.
         customer.exec(sql(QStringLiteral(
                           "INSERT INTO {Registration} ({SerialNumber}, {ChartNumber}, {RegisterName}, {OtherName}, "
                           "{DealerCode}, {DataVersion}, {EDIVERSION}, {City}, {State}, {ZipCode}, {Phone}, {Fax}, "
@@ -427,7 +428,8 @@ qint64 generate(Db::Connection& customer, qint64 n)
                           "CASE WHEN i % 10 = 0 THEN 'M' WHEN i % 97 = 5 THEN NULL ELSE 'D' || {t(}i % 20{)t} END, "
                           "{t(}17 + i % 12{)t}, '4.' || {t(}i % 30{)t}, 'CITY ' || {t(}i % 500{)t}, 'ST', {zip}, "
                           "{phone}, {phone}, 'GENERATED CONTACT', {expires}, "
-                          "CASE WHEN i % 5 = 0 THEN {expires2} ELSE NULL END, {expires2}, {flag}(i % 8 <> 0){/flag}, "
+                          "CASE WHEN i % 5 = 0 THEN {expires2} ELSE NULL END, "
+                          "CASE WHEN i % 3 = 0 THEN {expires2} ELSE NULL END, {flag}(i % 8 <> 0){/flag}, "
                           "{flag}(i % 5 = 0){/flag}, {flag}(i % 3 = 0){/flag} FROM {rows}")),
                       {base + 1, base + n});
 

@@ -166,6 +166,7 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
         output.mmoOutput()->setPlainText(posting.log().join(QLatin1Char('\n')));
         if (!patientsReopened) {
             try {
+                data.tblMWTRN->open();
                 data.tblMWPAT->open();
             } catch (...) {
                 // The error that ended the run is the one reported.
@@ -181,7 +182,9 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
 
     data.connMedisoft->disconnect();
     data.tblMWCAS->open();
-    data.tblMWTRN->open();
+    // The posting reads and writes the charges itself; the transaction
+    // table, which would re-read the current case's first charge after
+    // every account, is opened once the walk is over.
     data.tblMWDEF->open();
     posting.readCaseDefaults();
 
@@ -211,6 +214,7 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
                    .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(count),
                         QLocale(QLocale::English, QLocale::UnitedStates).toString(total));
     output.mmoOutput()->setPlainText(log.join(QLatin1Char('\n')));
+    data.tblMWTRN->open();
     data.tblMWPAT->open();
     patientsReopened = true;
     m_feedback->showOutput();

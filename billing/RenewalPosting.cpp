@@ -56,18 +56,31 @@ QString formatAmount(qint64 cents)
         .arg(whole % 100, 2, 10, QLatin1Char('0'));
 }
 
-QString slashDate(const QDate& date, const QLocale& locale)
+QChar dateSeparator(const QLocale& locale)
 {
     // The separator of the short date format ("M/d/yy" on US settings).
-    QChar sep = QLatin1Char('/');
     for (const QChar c : locale.dateFormat(QLocale::ShortFormat)) {
-        if (!c.isLetterOrNumber() && c != QLatin1Char('\'') && !c.isSpace()) {
-            sep = c;
-            break;
-        }
+        if (!c.isLetterOrNumber() && c != QLatin1Char('\'') && !c.isSpace())
+            return c;
     }
-    return date.toString(QStringLiteral("MM%1dd%1yyyy").arg(sep));
+    return QLatin1Char('/');
 }
+
+QString slashDate(const QDate& date, QChar separator)
+{
+    if (!date.isValid())
+        return QString();
+    const int y = date.year();
+    const QChar text[10] = {
+        QLatin1Char(char('0' + date.month() / 10)), QLatin1Char(char('0' + date.month() % 10)), separator,
+        QLatin1Char(char('0' + date.day() / 10)),   QLatin1Char(char('0' + date.day() % 10)),   separator,
+        QLatin1Char(char('0' + y / 1000 % 10)),     QLatin1Char(char('0' + y / 100 % 10)),
+        QLatin1Char(char('0' + y / 10 % 10)),       QLatin1Char(char('0' + y % 10)),
+    };
+    return QString(text, 10);
+}
+
+QString slashDate(const QDate& date, const QLocale& locale) { return slashDate(date, dateSeparator(locale)); }
 
 RenewalPosting::RenewalPosting(TDataModule& data, const PriceList& prices)
     : m_data(data)
@@ -217,8 +230,6 @@ void RenewalPosting::readExisting()
 {
     m_existing.clear();
     Db::Table& cas = *m_data.tblMWCAS;
-    if (m_data.tblMWTRN->isEmpty())
-        return;
     QSqlQuery& q = *m_selectCharges;
     q.bindValue(0, cas.fieldByName(QStringLiteral("Chart Number")).asString());
     q.bindValue(1, qlonglong(cas.fieldByName(QStringLiteral("Case Number")).asInteger()));
@@ -325,8 +336,7 @@ void RenewalPosting::addCase()
     cas.fieldByName(QStringLiteral("Date Created")).setValue(m_today);
     cas.fieldByName(QStringLiteral("Date Modified")).setValue(m_now);
     cas.post();
-    // The transactions follow the new case: none yet.
-    m_data.tblMWTRN->first();
+    // The new case is the current one, without charges yet.
     m_existing.clear();
     ++m_casesAdded;
     m_log << QStringLiteral("Added Case for Chart: ") + m_chart;

@@ -53,6 +53,9 @@ QString formatAmount(qint64 cents);
 // Two-digit month and day and four-digit year, joined by the locale's date
 // separator ("08/15/2024" on US settings).
 QString slashDate(const QDate& date, const QLocale& locale = QLocale());
+// The same with a separator looked up beforehand.
+QChar dateSeparator(const QLocale& locale = QLocale());
+QString slashDate(const QDate& date, QChar separator);
 
 // One charge worked out for a due module.
 struct Charge {
@@ -75,7 +78,7 @@ public:
     void readCaseDefaults();
 
     // Posts the renewals of the account on the current row of qryFutureRegs2;
-    // tblMWCAS and tblMWTRN follow that row.
+    // tblMWCAS follows that row.
     void PostAccountRenewals();
     // Posts one charge on the current case unless the case holds one of the
     // same code dated within 75 days of expiry either side. Part of the

@@ -23,8 +23,6 @@ QDate dateOf(const QVariant& v)
     return QDate::fromString(v.toString().left(10), Qt::ISODate);
 }
 
-QString dateField(const QDate& d) { return d.isValid() ? slashDate(d) : QString(); }
-
 } // namespace
 
 QString exportHeader()
@@ -47,7 +45,7 @@ QString csvField(const QString& text)
 
 QString exportLine(const QString& dealerCode, const QString& dealerName, qint64 serial, const QString& chart,
                    const QString& registerName, const QString& otherName, const QDate& prof, const QDate& inst,
-                   const QDate& era)
+                   const QDate& era, QChar dateSeparator)
 {
     QString line;
     line.reserve(96);
@@ -64,7 +62,7 @@ QString exportLine(const QString& dealerCode, const QString& dealerName, qint64 
     line += Trellane::KeepAlphaNumericPlus(otherName, true, true);
     for (const QDate& d : {prof, inst, era}) {
         line += QLatin1Char(',');
-        line += dateField(d);
+        line += slashDate(d, dateSeparator);
     }
     return line;
 }
@@ -82,6 +80,7 @@ QStringList exportLines(Db::Query& qryFutureRegs)
     if (!q.exec(sql))
         throw Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
     QStringList lines{exportHeader()};
+    const QChar sep = dateSeparator();
     while (q.next()) {
         auto text = [&](int c) {
             QString s = q.value(c).toString();
@@ -90,7 +89,7 @@ QStringList exportLines(Db::Query& qryFutureRegs)
             return s;
         };
         lines << exportLine(text(0), text(1), q.value(2).toLongLong(), text(3), text(4), text(5),
-                            dateOf(q.value(6)), dateOf(q.value(7)), dateOf(q.value(8)));
+                            dateOf(q.value(6)), dateOf(q.value(7)), dateOf(q.value(8)), sep);
     }
     if (q.lastError().isValid())
         throw Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());

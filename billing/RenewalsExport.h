@@ -20,7 +20,7 @@ QString csvField(const QString& text);
 // blanks, "-" and "_"), dates are "mm/dd/yyyy" or empty.
 QString exportLine(const QString& dealerCode, const QString& dealerName, qint64 serial, const QString& chart,
                    const QString& registerName, const QString& otherName, const QDate& prof, const QDate& inst,
-                   const QDate& era);
+                   const QDate& era, QChar dateSeparator = QLatin1Char('/'));
 
 // The header and a line for every row of the export query, read as one
 // result in the query's order.
