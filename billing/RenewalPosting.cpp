@@ -143,14 +143,20 @@ void RenewalPosting::prepareStatements()
         throw sqlError(*m_selectCharges);
 }
 
-// A value in the form the backend stores for the column: text cut to its
-// width, dates as ISO text on SQLite, logicals as 1/0 on SQLite, instants as
-// local text, money as exact decimal text.
-QVariant RenewalPosting::bindable(int column, const QVariant& v) const
+// A value in the form the backend stores for the column, converted as the
+// engine converts what is given to a field: text cut to its width, dates as
+// ISO text and logicals as 1/0 on SQLite, instants as local text, money as
+// exact decimal text; a text that is no value of the column's kind is an
+// error.
+QVariant RenewalPosting::stored(const Db::FieldDef& f, const QVariant& v) const
 {
-    const Db::FieldDef& f = *m_trnFields[column];
     const bool sqlite = m_data.connMedisoft->backend() == Db::Backend::SQLite;
-    if (v.isNull())
+    const bool isText = v.typeId() == QMetaType::QString;
+    const QString text = isText ? v.toString().trimmed() : QString();
+    auto invalid = [&](const char* kind) {
+        return Db::EngineError(QStringLiteral("'%1' is not a valid %2 for field %3").arg(v.toString(), QLatin1String(kind), f.name));
+    };
+    if (v.isNull() || (isText && text.isEmpty() && f.type != Db::FieldType::Text))
         return QVariant(QMetaType(f.type == Db::FieldType::Integer ? QMetaType::Int : QMetaType::QString));
     switch (f.type) {
     case Db::FieldType::Text: {
@@ -161,18 +167,43 @@ QVariant RenewalPosting::bindable(int column, const QVariant& v) const
             s.chop(1);
         return s;
     }
-    case Db::FieldType::Integer:
-        return v.toInt();
-    case Db::FieldType::Boolean:
-        return sqlite ? QVariant(v.toBool() ? 1 : 0) : QVariant(v.toBool());
-    case Db::FieldType::Date:
-        return sqlite ? QVariant(v.toDate().toString(Qt::ISODate)) : QVariant(v.toDate());
-    case Db::FieldType::DateTime:
-        return v.toString();  // formatted once per account
-    case Db::FieldType::Float:
-        return v.toDouble();
+    case Db::FieldType::Integer: {
+        bool ok = false;
+        const int n = isText ? text.toInt(&ok) : v.toInt(&ok);
+        if (!ok)
+            throw invalid("integer value");
+        return n;
+    }
+    case Db::FieldType::Boolean: {
+        const QString t = text.toLower();
+        const bool b = isText ? (t == QLatin1String("true") || t == QLatin1String("t") || t == QLatin1String("1")
+                                 || t == QLatin1String("yes") || t == QLatin1String("y"))
+                              : v.toBool();
+        return sqlite ? QVariant(b ? 1 : 0) : QVariant(b);
+    }
+    case Db::FieldType::Date: {
+        const QDate d = isText ? QDate::fromString(text.left(10), Qt::ISODate) : v.toDate();
+        if (!d.isValid())
+            throw invalid("date");
+        return sqlite ? QVariant(d.toString(Qt::ISODate)) : QVariant(d);
+    }
+    case Db::FieldType::DateTime: {
+        const QDateTime d = isText ? QDateTime::fromString(text, Qt::ISODate) : v.toDateTime();
+        if (!d.isValid())
+            throw invalid("date and time");
+        return d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    }
+    case Db::FieldType::Float: {
+        bool ok = false;
+        const double d = v.toDouble(&ok);
+        if (!ok)
+            throw invalid("floating point value");
+        return d;
+    }
     case Db::FieldType::Currency:
-        return v.toString();  // formatAmount
+        if (isText)
+            return formatAmount(parseAmount(text, QLocale::c()));
+        return formatAmount(qRound64(v.toDouble() * 100.0));
     }
     return v;
 }
@@ -259,11 +290,16 @@ void RenewalPosting::PostAccountRenewals()
     // Everything this account needs is worked out before anything of it is
     // written: a price that is not a number stops here.
     const QList<Charge> charges = dueCharges();
-    const bool needCase = m_data.tblMWCAS->fieldByName(QStringLiteral("Case Number")).isNull();
-    if (needCase)
+    Db::Table& cas = *m_data.tblMWCAS;
+    const bool needCase = cas.fieldByName(QStringLiteral("Case Number")).isNull();
+    if (needCase) {
         m_existing.clear();
-    else
+    } else {
+        m_caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
+        m_caseProvider = cas.fieldByName(QStringLiteral("Assigned Provider")).value();
+        m_caseFacility = cas.fieldByName(QStringLiteral("Facility")).value();
         readExisting();
+    }
     // An account with its case and every charge in place writes nothing
     // and opens no transaction.
     bool anyNew = needCase;
@@ -285,7 +321,6 @@ void RenewalPosting::PostAccountRenewals()
         conn.commit();
     } catch (...) {
         conn.rollback();
-        discardPending();
         // Nothing of this account was stored: its lines go too.
         m_log.erase(m_log.begin() + logMark, m_log.end());
         m_casesAdded = casesBefore;
@@ -294,49 +329,99 @@ void RenewalPosting::PostAccountRenewals()
     }
 }
 
-void RenewalPosting::discardPending()
-{
-    // The practice tables go back to what is stored; a lost connection may
-    // refuse even that, and the original error is the one to report.
-    for (Db::Table* t : {m_data.tblMWCAS}) {
-        try {
-            if (t->isOpen() && t->state() != Db::DataSetState::Browse)
-                t->cancel();
-        } catch (...) {
-        }
-    }
-    try {
-        if (m_data.tblMWCAS->isOpen())
-            m_data.tblMWCAS->first();
-    } catch (...) {
-    }
-}
-
 void RenewalPosting::addCase()
 {
-    Db::Table& cas = *m_data.tblMWCAS;
-    cas.append();
+    Db::Connection& conn = *m_data.connMedisoft;
+    const Db::TableDef* def = conn.catalog().table(QStringLiteral("MWCAS"));
+    QList<const Db::FieldDef*> columns;
+    QVariantList values;
+    auto set = [&](const QString& name, const QVariant& value) {
+        const Db::FieldDef* f = def ? def->field(name) : nullptr;
+        if (!f || f->calculated)
+            throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(name));  // a column the table lacks
+        const qsizetype i = columns.indexOf(f);
+        if (i < 0) {
+            columns << f;
+            values << value;
+        } else {
+            values[i] = value;
+        }
+    };
+    // A new row of the filtered case table linked to the account starts
+    // with the account's chart and the filter's values.
+    set(QStringLiteral("Chart Number"), m_chart);
+    set(QStringLiteral("Billing Code"), QStringLiteral("E1"));
+    set(QStringLiteral("Case Closed"), false);
     for (const Default& d : std::as_const(m_defaults)) {
         if (d.table != QLatin1String("MWCAS"))
             continue;
         if (d.field == QLatin1String("Case Number"))
             continue;  // the database numbers the case
         if (d.field == QLatin1String("Guarantor"))
-            cas.fieldByName(d.field).setValue(m_mode == Mode::Dealer ? m_dealerChart : m_chart);
+            set(d.field, m_mode == Mode::Dealer ? m_dealerChart : m_chart);
         else if (d.field == QLatin1String("Billing Code"))
-            cas.fieldByName(d.field).setValue(QStringLiteral("E1"));
+            set(d.field, QStringLiteral("E1"));
         else if (d.field == QLatin1String("Chart Number"))
-            cas.fieldByName(d.field).setValue(m_chart);
+            set(d.field, m_chart);
         else if (d.field == QLatin1String("Assigned Provider") && m_mode == Mode::Dealer)
-            cas.fieldByName(d.field).setValue(m_dealerProvider);
+            set(d.field, m_dealerProvider);
         else
-            cas.fieldByName(d.field).setValue(d.value);  // a column the table lacks is an error
+            set(d.field, d.value);
     }
-    cas.fieldByName(QStringLiteral("Description")).setValue(QStringLiteral("Kestrelpoint"));
-    cas.fieldByName(QStringLiteral("Date Created")).setValue(m_today);
-    cas.fieldByName(QStringLiteral("Date Modified")).setValue(m_now);
-    cas.post();
-    // The new case is the current one, without charges yet.
+    set(QStringLiteral("Description"), QStringLiteral("Kestrelpoint"));
+    set(QStringLiteral("Date Created"), m_today);
+    set(QStringLiteral("Date Modified"), m_now);
+
+    // Every value is converted before the row is written; a column left
+    // null takes the table's default.
+    QStringList names;
+    QVariantList bound;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const QVariant v = stored(*columns[i], values[i]);
+        if (v.isNull())
+            continue;
+        names << conn.quoteName(columns[i]->name);
+        bound << v;
+    }
+    const QString key = names.join(QStringLiteral(", "));
+    if (!m_insertCase || key != m_caseColumns) {
+        m_insertCase = std::make_unique<QSqlQuery>(conn.database());
+        if (!m_insertCase->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING _rid, %4")
+                                       .arg(conn.quoteName(def->name), key,
+                                            QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")),
+                                            conn.quoteName(QStringLiteral("Case Number")))))
+            throw sqlError(*m_insertCase);
+        m_caseColumns = key;
+    }
+    QSqlQuery& ins = *m_insertCase;
+    for (qsizetype i = 0; i < bound.size(); ++i)
+        ins.bindValue(int(i), bound[i]);
+    if (!ins.exec() || !ins.next())
+        throw sqlError(ins);
+    const qint64 rid = ins.value(0).toLongLong();
+    m_caseNumber = ins.value(1);
+    ins.finish();
+    if (m_caseNumber.isNull()) {
+        // Numbered by a trigger after the row was stored.
+        if (!m_caseNumberOf) {
+            m_caseNumberOf = std::make_unique<QSqlQuery>(conn.database());
+            if (!m_caseNumberOf->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE _rid = ?")
+                                             .arg(conn.quoteName(QStringLiteral("Case Number")), conn.quoteName(def->name))))
+                throw sqlError(*m_caseNumberOf);
+        }
+        m_caseNumberOf->bindValue(0, rid);
+        if (!m_caseNumberOf->exec() || !m_caseNumberOf->next())
+            throw sqlError(*m_caseNumberOf);
+        m_caseNumber = m_caseNumberOf->value(0);
+        m_caseNumberOf->finish();
+    }
+    m_caseNumber = QVariant(m_caseNumber.toInt());
+    auto valueOf = [&](const char* name) {
+        const qsizetype i = columns.indexOf(def->field(QLatin1String(name)));
+        return i < 0 ? QVariant() : stored(*columns[i], values[i]);
+    };
+    m_caseProvider = valueOf("Assigned Provider");
+    m_caseFacility = valueOf("Facility");
     m_existing.clear();
     ++m_casesAdded;
     m_log << QStringLiteral("Added Case for Chart: ") + m_chart;
@@ -358,16 +443,11 @@ void RenewalPosting::AddCharge(const QString& code, const QString& description, 
     if (isDuplicate(code, expiry))
         return;
 
-    Db::Table& cas = *m_data.tblMWCAS;
-    const QVariant caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
-    const QVariant provider = cas.fieldByName(QStringLiteral("Assigned Provider")).value();
-    const QVariant facility = cas.fieldByName(QStringLiteral("Facility")).value();
     const QVariant no(false), yes(true), zero(0);
-    const QString now = m_now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     const QVariant values[kTrnCount] = {
-        m_chart, caseNumber, zero, expiry, expiry, m_today.toString(QStringLiteral("yyMMdd")) + QStringLiteral("0000"),
+        m_chart, m_caseNumber, zero, expiry, expiry, m_today.toString(QStringLiteral("yyMMdd")) + QStringLiteral("0000"),
         QStringLiteral("SN: %1 EXP: %2").arg(m_serial).arg(expiry.toString(QStringLiteral("MM-dd-yy"))),
-        provider, code, QStringLiteral("A"), zero, zero, 1, zero,
+        m_caseProvider, code, QStringLiteral("A"), zero, zero, 1, zero,
         formatAmount(cents),
         no, no, no, no,            // Diagnosis 1-4
         no,                        // Claim Item Rejected
@@ -383,12 +463,12 @@ void RenewalPosting::AddCharge(const QString& code, const QString& description, 
         zero, zero, zero, zero, zero, zero, zero, zero, zero,  // amounts paid .. Deposit ID
         QString(QLatin1String("")),                            // Check Number
         zero,                                                  // Unapplied Amount
-        QStringLiteral("A"), QString(QLatin1String("")), QStringLiteral("T"), now, facility, description,
+        QStringLiteral("A"), QString(QLatin1String("")), QStringLiteral("T"), m_now, m_caseFacility, description,
         zero, zero,
     };
     QSqlQuery& ins = *m_insertCharge;
     for (int i = 0; i < kTrnCount; ++i)
-        ins.bindValue(i, bindable(i, values[i]));
+        ins.bindValue(i, stored(*m_trnFields[i], values[i]));
     if (!ins.exec())
         throw sqlError(ins);
     m_existing.append({code, expiry});

@@ -101,9 +101,8 @@ private:
     void readExisting();
     bool isDuplicate(const QString& code, const QDate& expiry) const;
     void addCase();
-    void discardPending();
     void prepareStatements();
-    QVariant bindable(int column, const QVariant& value) const;
+    QVariant stored(const Db::FieldDef& f, const QVariant& value) const;
 
     TDataModule& m_data;
     const PriceList& m_prices;
@@ -123,6 +122,11 @@ private:
     QList<const Db::FieldDef*> m_trnFields;  // MWTRN columns in posting order
     std::unique_ptr<QSqlQuery> m_selectCharges;
     std::unique_ptr<QSqlQuery> m_insertCharge;
+    std::unique_ptr<QSqlQuery> m_insertCase;   // for the column list in m_caseColumns
+    std::unique_ptr<QSqlQuery> m_caseNumberOf;
+    QString m_caseColumns;
+    // The current case: its number, provider and facility.
+    QVariant m_caseNumber, m_caseProvider, m_caseFacility;
     QStringList m_log;
     int m_casesAdded = 0;
     int m_chargesPosted = 0;
