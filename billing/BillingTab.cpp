@@ -10,10 +10,12 @@
 #include "shell/Outputfrm.h"
 
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QValidator>
 
@@ -93,6 +95,15 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
     for (QLineEdit* code : {ui->edtAnnProf, ui->edtAnnInst, ui->edtAnnERA, ui->edtMoProf, ui->edtMoERA,
                             ui->edtDAAnnProf, ui->edtDAAnnInst, ui->edtDAAnnERA})
         code->setValidator(new UpperCase(code));
+
+    // The two buttons keep their width: a caption wider than the button in
+    // the workstation's font is drawn a little smaller rather than cut.
+    for (QPushButton* button : {ui->Button11, ui->Button7}) {
+        QFont font = button->font();
+        while (QFontMetrics(font).horizontalAdvance(button->text()) + 10 > button->width() && font.pointSizeF() > 6)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+        button->setFont(font);
+    }
 
     Trellane::onClick(ui->Button11, this, [this] { Button11Click(); });
     Trellane::onClick(ui->Button7, this, [this] { Button7Click(); });
