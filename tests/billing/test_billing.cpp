@@ -320,6 +320,18 @@ private slots:
         QCOMPARE(charges(), QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00", "C2|EDIAPROF|599.00", "C2|EDIAERA|299.00"}));
     }
 
+    // No reseller shown: the dealer run selects nothing and shows an empty log.
+    void emptyRun()
+    {
+        addAccount(1, QStringLiteral("ACME"), QStringLiteral("C1"), QStringLiteral("H"), 30);
+        console->frmOutput()->appendLine(QStringLiteral("old text"));
+        click(&TBillingTab::Button12Click);
+        QCOMPARE(feedback->shown, 1);
+        QCOMPARE(feedback->total, 0);
+        QCOMPARE(feedback->shownText, QString());
+        QVERIFY(charges().isEmpty());
+    }
+
     void cancel()
     {
         for (int i = 1; i <= 3; ++i)
