@@ -74,7 +74,8 @@ public:
     // cases) and provider (their assigned provider).
     void setMode(Mode mode, const QString& dealerChart = QString(), const QString& dealerProvider = QString());
     // Reads the practice's field defaults for new cases from tblMWDEF, in
-    // table order. Called once per run, after the table is opened.
+    // table order, and prepares the statements the posting writes with.
+    // Called once per run, after the practice connection is opened.
     void readCaseDefaults();
 
     // Posts the renewals of the account on the current row of qryFutureRegs2;
