@@ -30,6 +30,7 @@ const char* const kTrnColumns[] = {
     "Procedure Description", "Statement Number", "Quantity",
 };
 constexpr int kTrnCount = int(std::size(kTrnColumns));
+constexpr int kMaxBatch = 3;  // charges written by one statement
 
 QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1String(name)).asString(); }
 
@@ -126,11 +127,18 @@ void RenewalPosting::prepareStatements()
     }
     conn.connect();
     const QString table = conn.quoteName(trn->name);
-    m_insertCharge = std::make_unique<QSqlQuery>(conn.database());
-    if (!m_insertCharge->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                     .arg(table, cols.join(QStringLiteral(", ")),
-                                          QStringList(kTrnCount, QStringLiteral("?")).join(QStringLiteral(", ")))))
-        throw sqlError(*m_insertCharge);
+    // One statement per number of rows an account posts at once (one to
+    // three charges): one round trip to the server for all of them.
+    m_insertCharges.clear();
+    const QString row = QLatin1Char('(') + QStringList(kTrnCount, QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
+    for (int n = 1; n <= kMaxBatch; ++n) {
+        auto q = std::make_shared<QSqlQuery>(conn.database());
+        if (!q->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                            .arg(table, cols.join(QStringLiteral(", ")), QStringList(n, row).join(QStringLiteral(", ")))))
+            throw sqlError(*q);
+        m_insertCharges << q;
+    }
+    m_pending.clear();
     // The key expressions of the table's "Chart Number;Case Number" index,
     // as the case's own transaction list compares them.
     const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
@@ -318,8 +326,10 @@ void RenewalPosting::PostAccountRenewals()
             addCase();
         for (const Charge& c : charges)
             AddCharge(c.code, c.description, c.expiry, c.cents);
+        writePending();
         conn.commit();
     } catch (...) {
+        m_pending.clear();
         conn.rollback();
         // Nothing of this account was stored: its lines go too.
         m_log.erase(m_log.begin() + logMark, m_log.end());
@@ -427,6 +437,20 @@ void RenewalPosting::addCase()
     m_log << QStringLiteral("Added Case for Chart: ") + m_chart;
 }
 
+void RenewalPosting::writePending()
+{
+    if (m_pending.isEmpty())
+        return;
+    QSqlQuery& ins = *m_insertCharges[m_pending.size() - 1];
+    int k = 0;
+    for (const QVariantList& row : std::as_const(m_pending))
+        for (const QVariant& v : row)
+            ins.bindValue(k++, v);
+    m_pending.clear();
+    if (!ins.exec())
+        throw sqlError(ins);
+}
+
 bool RenewalPosting::isDuplicate(const QString& code, const QDate& expiry) const
 {
     const QDate low = expiry.addDays(-kWindowDays);
@@ -466,11 +490,13 @@ void RenewalPosting::AddCharge(const QString& code, const QString& description, 
         QStringLiteral("A"), QString(QLatin1String("")), QStringLiteral("T"), m_now, m_caseFacility, description,
         zero, zero,
     };
-    QSqlQuery& ins = *m_insertCharge;
+    QVariantList row;
+    row.reserve(kTrnCount);
     for (int i = 0; i < kTrnCount; ++i)
-        ins.bindValue(i, stored(*m_trnFields[i], values[i]));
-    if (!ins.exec())
-        throw sqlError(ins);
+        row << stored(*m_trnFields[i], values[i]);
+    m_pending << row;
+    if (m_pending.size() == kMaxBatch)
+        writePending();
     m_existing.append({code, expiry});
     ++m_chargesPosted;
     m_log << QStringLiteral("Added Renewal ") + code + QLatin1Char(' ') + slashDate(expiry)

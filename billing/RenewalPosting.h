@@ -83,7 +83,8 @@ public:
     void PostAccountRenewals();
     // Posts one charge on the current case unless the case holds one of the
     // same code dated within 75 days of expiry either side. Part of the
-    // transaction PostAccountRenewals opens.
+    // transaction PostAccountRenewals opens, which writes the account's
+    // charges together before it commits.
     void AddCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents);
 
     // The due charges of the current account, in module order; throws when
@@ -103,6 +104,7 @@ private:
     bool isDuplicate(const QString& code, const QDate& expiry) const;
     void addCase();
     void prepareStatements();
+    void writePending();
     QVariant stored(const Db::FieldDef& f, const QVariant& value) const;
 
     TDataModule& m_data;
@@ -122,7 +124,8 @@ private:
     // re-reading each posted row would cost more than the posting itself.
     QList<const Db::FieldDef*> m_trnFields;  // MWTRN columns in posting order
     std::unique_ptr<QSqlQuery> m_selectCharges;
-    std::unique_ptr<QSqlQuery> m_insertCharge;
+    QList<std::shared_ptr<QSqlQuery>> m_insertCharges;  // for 1, 2, 3 rows
+    QList<QVariantList> m_pending;                      // charges not written yet
     std::unique_ptr<QSqlQuery> m_insertCase;   // for the column list in m_caseColumns
     std::unique_ptr<QSqlQuery> m_caseNumberOf;
     QString m_caseColumns;
