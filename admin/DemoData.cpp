@@ -350,7 +350,7 @@ qint64 generate(Db::Connection& customer, qint64 n)
     QHash<QString, QString> words;
     for (const char* name : {"Registration", "SerialNumber", "ChartNumber", "RegisterName", "OtherName", "DealerCode",
                              "DataVersion", "EDIVERSION", "City", "State", "ZipCode", "Phone", "Fax", "ContactName",
-                             "ExpiresProf", "ExpiresERA", "HasHCFA", "HasERA", "Dealers", "Name", "VendorID", "Submitters", "SubmitterID",
+                             "ExpiresProf", "ExpiresInst", "ExpiresERA", "HasHCFA", "HasUB92", "HasERA", "Dealers", "Name", "VendorID", "Submitters", "SubmitterID",
                              "Clearinghouse"})
         words.insert(QString::fromLatin1(name), customer.quoteName(QString::fromLatin1(name)));
     // One random capital letter, drawn by the database.
@@ -363,6 +363,7 @@ qint64 generate(Db::Connection& customer, qint64 n)
         words.insert(QStringLiteral("chart"), QStringLiteral("printf('G%07d', i)"));
         words.insert(QStringLiteral("zip"), QStringLiteral("printf('%05d', i % 100000)"));
         words.insert(QStringLiteral("expires"), QStringLiteral("date(%1, ((i % 400) - 100) || ' days')").arg(customer.todayExpression()));
+        words.insert(QStringLiteral("expires2"), QStringLiteral("date(%1, (((i * 7) % 365) - 60) || ' days')").arg(customer.todayExpression()));
         words.insert(QStringLiteral("rows"), QStringLiteral("(WITH RECURSIVE n(i) AS (SELECT ? UNION ALL SELECT i + 1 "
                                                             "FROM n WHERE i < ?) SELECT i FROM n) g"));
         words.insert(QStringLiteral("t("), QStringLiteral("CAST(("));
@@ -374,6 +375,7 @@ qint64 generate(Db::Connection& customer, qint64 n)
         words.insert(QStringLiteral("chart"), QStringLiteral("'G' || lpad(i::text, 7, '0')"));
         words.insert(QStringLiteral("zip"), QStringLiteral("lpad((i % 100000)::text, 5, '0')"));
         words.insert(QStringLiteral("expires"), QStringLiteral("%1 + ((i % 400) - 100)::int").arg(customer.todayExpression()));
+        words.insert(QStringLiteral("expires2"), QStringLiteral("%1 + (((i * 7) % 365) - 60)::int").arg(customer.todayExpression()));
         words.insert(QStringLiteral("rows"), QStringLiteral("generate_series(?::bigint, ?::bigint) AS g(i)"));
         words.insert(QStringLiteral("t("), QStringLiteral("(("));
         words.insert(QStringLiteral("flag"), QString());
@@ -412,14 +414,23 @@ qint64 generate(Db::Connection& customer, qint64 n)
         }
         const qint64 base =
             customer.scalar(sql(QStringLiteral("SELECT COALESCE(MAX({SerialNumber}), 0) FROM {Registration}"))).toLongLong();
+        // Every tenth account is billed directly ("M"), about one in a hundred
+        // has no reseller. Terms run from 100 days past to 300 ahead
+        // (Professional) and over a year (ERA for every third account,
+        // Institutional for every fifth), so that about a fifth of the
+        // accounts renew something in the next 60 days, as in an office whose
+        // renewals spread over the year.
         customer.exec(sql(QStringLiteral(
                           "INSERT INTO {Registration} ({SerialNumber}, {ChartNumber}, {RegisterName}, {OtherName}, "
                           "{DealerCode}, {DataVersion}, {EDIVERSION}, {City}, {State}, {ZipCode}, {Phone}, {Fax}, "
-                          "{ContactName}, {ExpiresProf}, {ExpiresERA}, {HasHCFA}, {HasERA}) "
-                          "SELECT i, {chart}, {word} || ' MEDICAL', {word} || ' CLINIC', 'D' || {t(}i % 20{)t}, "
+                          "{ContactName}, {ExpiresProf}, {ExpiresInst}, {ExpiresERA}, {HasHCFA}, {HasUB92}, {HasERA}) "
+                          "SELECT i, {chart}, {word} || ' MEDICAL', {word} || ' CLINIC', "
+                          "CASE WHEN i % 10 = 0 THEN 'M' WHEN i % 97 = 5 THEN NULL ELSE 'D' || {t(}i % 20{)t} END, "
                           "{t(}17 + i % 12{)t}, '4.' || {t(}i % 30{)t}, 'CITY ' || {t(}i % 500{)t}, 'ST', {zip}, "
-                          "{phone}, {phone}, 'GENERATED CONTACT', {expires}, {expires}, {flag}(i % 8 <> 0){/flag}, "
-                          "{flag}(i % 3 = 0){/flag} FROM {rows}")),
+                          "{phone}, {phone}, 'GENERATED CONTACT', {expires}, "
+                          "CASE WHEN i % 5 = 0 THEN {expires2} ELSE NULL END, "
+                          "CASE WHEN i % 3 = 0 THEN {expires2} ELSE NULL END, {flag}(i % 8 <> 0){/flag}, "
+                          "{flag}(i % 5 = 0){/flag}, {flag}(i % 3 = 0){/flag} FROM {rows}")),
                       {base + 1, base + n});
 
         // Resellers for the generated accounts, and submitter IDs for every tenth.
@@ -427,7 +438,10 @@ qint64 generate(Db::Connection& customer, qint64 n)
             const QString code = QStringLiteral("D%1").arg(d);
             if (customer.scalar(sql(QStringLiteral("SELECT COUNT(*) FROM {Dealers} WHERE {DealerCode} = ?")), {code}).toInt() == 0)
                 customer.exec(sql(QStringLiteral("INSERT INTO {Dealers} ({DealerCode}, {Name}, {VendorID}) VALUES (?, ?, ?)")),
-                              {code, QStringLiteral("GENERATED DEALER %1").arg(d), QStringLiteral("GV%1").arg(d)});
+                              {code,
+                               // A few resellers are companies whose names hold a comma.
+                               d % 7 == 3 ? QStringLiteral("GENERATED DEALER %1, INC.").arg(d) : QStringLiteral("GENERATED DEALER %1").arg(d),
+                               QStringLiteral("GV%1").arg(d)});
         }
         customer.exec(sql(QStringLiteral("INSERT INTO {Submitters} ({SerialNumber}, {SubmitterID}, {Clearinghouse}, "
                                          "{DataVersion}) SELECT i, 'G' || {t(}i{)t}, 'CLAIMSNET', {t(}17 + i % 12{)t} "

@@ -15,13 +15,14 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 benches=("$build/bench/bench_engine")
 benches+=("$build/bench/keystroke/bench_keystroke")
 benches+=("$build/bench/requests/bench_requests")
+benches+=("$build/bench/billing/bench_billing")
 
 db="$work/customer-$rows.sqlite"
 if [ ! -f "$db" ]; then
   "$build/admin/trellane-admin" generate "$rows" --customer-sqlite "$db" --practice-sqlite "$work/practice-$rows.sqlite" >&2
 fi
 for b in "${benches[@]}"; do
-  TRELLANE_BENCH_BACKEND=sqlite TRELLANE_BENCH_CUSTOMER_DB="$db" TRELLANE_BENCH_REQUESTS_DIR="$work" "$b"
+  TRELLANE_BENCH_BACKEND=sqlite TRELLANE_BENCH_CUSTOMER_DB="$db" TRELLANE_BENCH_DIR="$work" TRELLANE_BENCH_REQUESTS_DIR="$work" "$b"
 done
 
 pgdir=$(mktemp -d /tmp/trellane-pg-bench.XXXXXX)
@@ -31,8 +32,12 @@ createdb bench_customer
 createdb bench_practice
 createdb bench_requests
 createdb bench_report
+createdb bench_billing_customer
+createdb bench_billing_practice
 "$build/admin/trellane-admin" generate "$rows" --pg-database bench_customer >&2
 for b in "${benches[@]}"; do
   TRELLANE_BENCH_BACKEND=postgres PGDATABASE=bench_customer \
-    TRELLANE_BENCH_REQUESTS_PGDB=bench_requests TRELLANE_BENCH_REPORT_PGDB=bench_report "$b"
+    TRELLANE_BENCH_REQUESTS_PGDB=bench_requests TRELLANE_BENCH_REPORT_PGDB=bench_report \
+    TRELLANE_BENCH_BILLING_DBS="bench_billing_customer bench_billing_practice" "$b"
 done
+

@@ -2,12 +2,245 @@
 
 #include "ui_BillingTab.h"
 
+#include "billing/RenewalsExport.h"
+#include "helpers/Command.h"
+#include "helpers/Platform.h"
+#include "helpers/Console.h"
+#include "customerdb/DataModule.h"
+
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QValidator>
+
+using Billing::Mode;
+using Billing::PriceBox;
+
+namespace {
+
+// Turns typed letters into capitals.
+class UpperCase : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+// The progress dialog over the main window, and the output window shown
+// modally after the run.
+class DialogFeedback : public Billing::RunFeedback {
+public:
+    explicit DialogFeedback(Console& console) : m_console(console) {}
+
+    void started(qint64 total) override
+    {
+        m_dialog = new QProgressDialog(m_console.window());
+        m_dialog->setWindowTitle(QStringLiteral("Add Charges"));
+        m_dialog->setWindowModality(Qt::WindowModal);
+        m_dialog->setMinimumDuration(0);
+        m_dialog->setAutoClose(false);
+        m_dialog->setAutoReset(false);
+        m_dialog->setRange(0, int(qMin<qint64>(total, INT_MAX)));
+        m_dialog->setLabelText(TBillingTab::progressText(0, total));
+        m_dialog->setValue(0);
+        m_clock.start();
+    }
+    bool advanced(qint64 done, qint64 total) override
+    {
+        if (!m_dialog)
+            return true;
+        // Repainting costs more than posting an account: a few times a second.
+        if (m_clock.elapsed() >= 100 || done == total) {
+            m_clock.restart();
+            m_dialog->setLabelText(TBillingTab::progressText(done, total));
+            m_dialog->setValue(int(qMin<qint64>(done, INT_MAX)));  // handles events (window-modal)
+        }
+        return !m_dialog->wasCanceled();
+    }
+    void finished() override
+    {
+        delete m_dialog;
+        m_dialog = nullptr;
+    }
+    void showOutput() override { m_console.frmOutput()->showModal(); }
+
+private:
+    Console& m_console;
+    QPointer<QProgressDialog> m_dialog;
+    QElapsedTimer m_clock;
+};
+
+QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1String(name)).asString(); }
+
+} // namespace
+
 TBillingTab::TBillingTab(Console& console, QWidget* parent)
     : QWidget(parent)
     , m_console(console)
     , ui(std::make_unique<Ui::BillingTab>())
+    , m_feedback(std::make_unique<DialogFeedback>(console))
 {
     ui->setupUi(this);
+    // Procedure codes are capitals, except the monthly Institutional code,
+    // which is kept as typed.
+    for (QLineEdit* code : {ui->edtAnnProf, ui->edtAnnInst, ui->edtAnnERA, ui->edtMoProf, ui->edtMoERA,
+                            ui->edtDAAnnProf, ui->edtDAAnnInst, ui->edtDAAnnERA})
+        code->setValidator(new UpperCase(code));
+
+    // The two buttons keep their width: a caption wider than the button in
+    // the workstation's font is drawn a little smaller rather than cut.
+    for (QPushButton* button : {ui->Button11, ui->Button7}) {
+        QFont font = button->font();
+        while (QFontMetrics(font).horizontalAdvance(button->text()) + 10 > button->width() && font.pointSizeF() > 6)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+        button->setFont(font);
+    }
+
+    Trellane::onClick(ui->Button11, this, [this] { Button11Click(); });
+    Trellane::onClick(ui->Button7, this, [this] { Button7Click(); });
 }
 
 TBillingTab::~TBillingTab() = default;
+
+void TBillingTab::setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback)
+{
+    m_feedback = std::move(feedback);
+}
+
+QString TBillingTab::progressText(qint64 done, qint64 total)
+{
+    const QLocale c(QLocale::English, QLocale::UnitedStates);
+    return QStringLiteral("Posting renewals: %1 of %2 accounts").arg(c.toString(done), c.toString(total));
+}
+
+QString TBillingTab::text(PriceBox box) const
+{
+    switch (box) {
+    case PriceBox::AnnProf: return ui->edtAnnProf->text();
+    case PriceBox::AnnProfChg: return ui->edtAnnProfChg->text();
+    case PriceBox::AnnInst: return ui->edtAnnInst->text();
+    case PriceBox::AnnInstChg: return ui->edtAnnInstChg->text();
+    case PriceBox::AnnInstChg2: return ui->edtAnnInstChg2->text();
+    case PriceBox::AnnERA: return ui->edtAnnERA->text();
+    case PriceBox::AnnERAChg: return ui->edtAnnERAChg->text();
+    case PriceBox::MoProf: return ui->edtMoProf->text();
+    case PriceBox::MoProfChg: return ui->edtMoProfChg->text();
+    case PriceBox::MoERA: return ui->edtMoERA->text();
+    case PriceBox::MoERAChg: return ui->edtMoERAChg->text();
+    case PriceBox::MOInst: return ui->edtMOInst->text();
+    case PriceBox::MOInstChg: return ui->edtMOInstChg->text();
+    }
+    return QString();
+}
+
+void TBillingTab::Button11Click()
+{
+    run(QStringLiteral("M"), Mode::Direct, QString(), QString());
+}
+
+void TBillingTab::Button12Click()
+{
+    // The reseller is taken once, at the start: nothing during the run
+    // changes whom it bills.
+    Db::Table& dealer = *m_console.data().tblDealer;
+    const bool shown = dealer.isOpen() && !dealer.isEmpty();
+    run(shown ? field(dealer, "DealerCode") : QString(), Mode::Dealer, shown ? field(dealer, "ChartNumber") : QString(),
+        shown ? field(dealer, "Provider") : QString());
+}
+
+void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& dealerChart, const QString& dealerProvider)
+{
+    TDataModule& data = m_console.data();
+    Db::Query& q = *data.qryFutureRegs2;
+    OutputLog& output = *m_console.frmOutput();
+    Billing::RenewalPosting posting(data, *this);
+    posting.setMode(mode, dealerChart, dealerProvider);
+
+    const Trellane::ButtonsDisabled busy(m_console);
+    bool progressShown = false;
+    bool patientsReopened = false;
+    // However the run ends: the progress closed, the log in the output
+    // window, the patient table (closed with the practice connection) open
+    // again for the account screen; the guard above enables every button.
+    auto done = qScopeGuard([&] {
+        if (progressShown)
+            m_feedback->finished();
+        output.setText(posting.log().join(QLatin1Char('\n')));
+        if (!patientsReopened) {
+            try {
+                data.tblMWTRN->open();
+                data.tblMWPAT->open();
+            } catch (...) {
+                // The error that ended the run is the one reported.
+            }
+        }
+    });
+
+    q.close();
+    // A null code selects no account (no dealer shown).
+    q.setParam(QStringLiteral("dcode"), dealerCode.isNull() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(dealerCode));
+    q.open();
+
+    data.connMedisoft->disconnect();
+    data.tblMWCAS->open();
+    // The posting reads and writes the charges itself; the transaction
+    // table, which would re-read the current case's first charge after
+    // every account, is opened once the walk is over.
+    data.tblMWDEF->open();
+    posting.readCaseDefaults();
+
+    q.first();
+    output.clear();
+
+    const qint64 total = q.recordCount();
+    m_feedback->started(total);
+    progressShown = true;
+    qint64 count = 0;
+    bool cancelled = false;
+    while (!q.eof()) {
+        posting.PostAccountRenewals();
+        ++count;
+        if (!m_feedback->advanced(count, total) && count < total) {
+            cancelled = true;
+            break;
+        }
+        q.next();
+    }
+    m_feedback->finished();
+    progressShown = false;
+
+    QStringList log = posting.log();
+    if (cancelled)
+        log << QStringLiteral("The run was cancelled after %1 of %2 accounts.")
+                   .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(count),
+                        QLocale(QLocale::English, QLocale::UnitedStates).toString(total));
+    output.setText(log.join(QLatin1Char('\n')));
+    data.tblMWTRN->open();
+    data.tblMWPAT->open();
+    patientsReopened = true;
+    m_feedback->showOutput();
+    done.dismiss();
+}
+
+void TBillingTab::Button7Click()
+{
+    const QString path = Trellane::platform().getSaveFileName(
+        Trellane::platform().today().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".csv"));
+    if (path.isEmpty())
+        return;
+    QPlainTextEdit* memo = m_console.Memo2();
+    memo->clear();
+    Db::Query& q = *m_console.data().qryFutureRegs;
+    const QStringList lines = Billing::exportLines(q);
+    memo->setPlainText(lines.join(QLatin1Char('\n')));
+    Billing::writeLines(path, lines);
+    q.close();
+}

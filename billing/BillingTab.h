@@ -1,9 +1,11 @@
 #pragma once
 // The Billing tab: the procedure codes and prices the renewal charges are
 // posted with (three groups of edit boxes, started from their defaults at
-// every run of the program), and the buttons "Add Charges for M" and
-// "Future Dealer Regs" at its right edge. The commands come with the
-// billing runs and the renewals export; this frame carries the controls.
+// every run of the program), "Add Charges for M" (the direct billing run)
+// and "Future Dealer Regs" (the upcoming renewals file). The dealer billing
+// run behind the Dealers tab's "Add Charges" is here too.
+#include "billing/RenewalPosting.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -14,13 +16,45 @@ namespace Ui {
 class BillingTab;
 }
 
-class TBillingTab : public QWidget {
+namespace Billing {
+
+// What a billing run shows while and after it runs: its progress, with a way
+// to stop it, and the output window. Tests install a scripted one.
+class RunFeedback {
+public:
+    virtual ~RunFeedback() = default;
+    virtual void started(qint64 total) = 0;
+    // After each account; false when the user asked to stop.
+    virtual bool advanced(qint64 done, qint64 total) = 0;
+    virtual void finished() = 0;
+    // Shows the output window and returns when the user has closed it.
+    virtual void showOutput() = 0;
+};
+
+} // namespace Billing
+
+class TBillingTab : public QWidget, private Billing::PriceList {
     Q_OBJECT
 public:
     explicit TBillingTab(Console& console, QWidget* parent = nullptr);
     ~TBillingTab() override;
 
+    void Button11Click();  // "Add Charges for M": the direct run
+    void Button12Click();  // "Add Charges" on the Dealers tab: the reseller shown there
+    void Button7Click();   // "Future Dealer Regs": the upcoming renewals file
+
+    // Replaces the progress dialog and the modal output window (tests).
+    void setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback);
+
+    // The progress text after done of total accounts.
+    static QString progressText(qint64 done, qint64 total);
+
 private:
+    QString text(Billing::PriceBox box) const override;
+    void run(const QString& dealerCode, Billing::Mode mode, const QString& dealerChart,
+             const QString& dealerProvider);
+
     Console& m_console;
     std::unique_ptr<Ui::BillingTab> ui;
+    std::unique_ptr<Billing::RunFeedback> m_feedback;
 };

@@ -18,6 +18,8 @@ public:
     virtual void clear() = 0;
     // Adds one line at the end of the text.
     virtual void appendLine(const QString& line) = 0;
+    // Replaces the whole text at once (a long log is given in one piece).
+    virtual void setText(const QString& text) = 0;
     // The whole text, lines joined by "\n".
     virtual QString text() const = 0;
     // Shows the window and returns when the user closes it.

@@ -128,6 +128,9 @@ void TfrmMain::buildTabs()
     ui->tabBilling->layout()->addWidget(m_billing);
 
     connect(m_accounts, &TAccountsTab::addChargesAllowed, m_dealers, &TDealersTab::setAddChargesEnabled);
+    // The Dealers tab's "Add Charges" runs the dealer billing run.
+    if (auto* addCharges = qobject_cast<QPushButton*>(control(QStringLiteral("Button12"))))
+        Trellane::onClick(addCharges, this, [this] { m_billing->Button12Click(); });
 }
 
 void TfrmMain::findOrMakeLabel42()

@@ -51,6 +51,8 @@ void TfrmOutput::clear() { ui->mmoOutput->clear(); }
 
 void TfrmOutput::appendLine(const QString& line) { ui->mmoOutput->appendPlainText(line); }
 
+void TfrmOutput::setText(const QString& text) { ui->mmoOutput->setPlainText(text); }
+
 QString TfrmOutput::text() const { return ui->mmoOutput->toPlainText(); }
 
 void TfrmOutput::prepareShow()

@@ -29,6 +29,7 @@ public:
     void clear() override;
     // Adds one line at the end of the text.
     void appendLine(const QString& line) override;
+    void setText(const QString& text) override;
     // The whole text, lines joined by "\n".
     QString text() const override;
 

@@ -1,0 +1,294 @@
+// Billing run and renewals file speed, and memory.
+//
+//   bench_billing
+//
+// Environment: TRELLANE_BENCH_BACKEND (sqlite, the default, or postgres).
+// SQLite: TRELLANE_BENCH_CUSTOMER_DB (a customer database filled with
+// `trellane-admin generate N`, for the renewals file) and TRELLANE_BENCH_DIR
+// (a folder for the billing run's own two databases). PostgreSQL: the libpq
+// environment, PGDATABASE naming the generated customer database, and
+// TRELLANE_BENCH_BILLING_DBS the billing run's customer and practice
+// databases (two empty databases, space-separated).
+// TRELLANE_BENCH_ACCOUNTS: due accounts of the billing run (default 10000).
+//
+// Prints one line per figure: name value unit backend.
+#include "billing/BillingTab.h"
+#include "billing/RenewalsExport.h"
+#include "customerdb/Schema.h"
+#include "helpers/QtPlatform.h"
+#include "helpers/Console.h"
+#include "customerdb/DataModule.h"
+#include "shell/Outputfrm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+QString backendName;
+
+void print(const char* name, double value, const char* unit)
+{
+    std::printf("%s %.1f %s %s\n", name, value, unit, qPrintable(backendName));
+    std::fflush(stdout);
+}
+
+double rssMb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+class BenchConsole : public Console {
+public:
+    BenchConsole(const Db::ConnectionSettings& customer, const Db::ConnectionSettings& practice)
+        : m_data(customer, practice)
+    {
+        m_memo2 = new QPlainTextEdit(&m_host);
+        m_memo2->resize(360, 160);
+        m_richEdit1 = new QTextEdit(&m_host);
+        m_richEdit1->hide();
+        m_host.resize(400, 200);
+    }
+    ~BenchConsole() override { delete m_output; }
+    TDataModule& data() override { return m_data; }
+    void DisableButtons(bool) override {}
+    QTextEdit* RichEdit1() override { return m_richEdit1; }
+    QPlainTextEdit* Memo2() override { return m_memo2; }
+    TfrmOutput* frmOutput() override
+    {
+        if (!m_output)
+            m_output = new TfrmOutput();
+        return m_output;
+    }
+    QWidget* window() override { return &m_host; }
+    QWidget& host() { return m_host; }
+
+private:
+    QWidget m_host;
+    TDataModule m_data;
+    QPlainTextEdit* m_memo2;
+    QTextEdit* m_richEdit1;
+    TfrmOutput* m_output = nullptr;
+};
+
+// No dialogs: the run's progress is not shown and the output window stays
+// closed.
+class SilentFeedback : public Billing::RunFeedback {
+public:
+    void started(qint64) override {}
+    bool advanced(qint64, qint64) override { return true; }
+    void finished() override {}
+    void showOutput() override {}
+};
+
+class BenchPlatform : public Trellane::QtPlatform {
+public:
+    QString saveAs;
+    QString getSaveFileName(const QString&) override { return saveAs; }
+    void showMessage(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    void showError(const QString& text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
+};
+
+void exec(Db::Connection& c, const QString& sql, const QVariantList& values = {}) { c.exec(sql, values); }
+
+// n due accounts of the direct reseller, all three modules annual and due
+// within the window; every tenth already has an open case.
+void fillBillingData(Db::Connection& customer, Db::Connection& practice, int n, const QDate& today)
+{
+    const bool pg = customer.backend() == Db::Backend::PostgreSQL;
+    for (Db::Connection* c : {&customer, &practice}) {
+        c->connect();
+        c->createSchema();
+        for (const Db::TableDef& t : c->catalog().tables)
+            exec(*c, QStringLiteral("DELETE FROM %1").arg(c->quoteName(t.name)));
+    }
+    auto q = [&](Db::Connection& c, const char* n) { return c.quoteName(QLatin1String(n)); };
+    auto date = [&](const QDate& d) { return pg ? QVariant(d) : QVariant(d.toString(Qt::ISODate)); };
+    auto flag = [&](bool b) { return pg ? QVariant(b) : QVariant(b ? 1 : 0); };
+    customer.beginTransaction();
+    {
+        QSqlQuery ins(customer.database());
+        QStringList cols;
+        for (const char* c : {"SerialNumber", "ChartNumber", "RegisterName", "DealerCode", "HasHCFA", "HasUB92", "HasERA",
+                              "IsMonthly", "ExpiresProf", "ExpiresInst", "ExpiresERA"})
+            cols << q(customer, c);
+        ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, 'M', ?, ?, ?, ?, ?, ?, ?)")
+                        .arg(q(customer, "Registration"), cols.join(QStringLiteral(", "))));
+        for (int i = 1; i <= n; ++i) {
+            const QVariantList v{i, QStringLiteral("B%1").arg(i, 7, 10, QLatin1Char('0')),
+                                 QStringLiteral("PRACTICE %1").arg((i * 7919) % n, 6, 10, QLatin1Char('0')),
+                                 flag(true), flag(true), flag(true), flag(false), date(today.addDays(5 + i % 60)),
+                                 date(today.addDays(6 + i % 60)), date(today.addDays(7 + i % 60))};
+            for (int k = 0; k < v.size(); ++k)
+                ins.bindValue(k, v[k]);
+            if (!ins.exec())
+                throw Db::EngineError(ins.lastError().text());
+        }
+    }
+    customer.commit();
+    practice.beginTransaction();
+    {
+        QSqlQuery ins(practice.database());
+        ins.prepare(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, 'E1', ?, '1')")
+                        .arg(q(practice, "MWCAS"), q(practice, "Case Number"), q(practice, "Chart Number"),
+                             q(practice, "Billing Code"), q(practice, "Case Closed"), q(practice, "Assigned Provider")));
+        for (int i = 10; i <= n; i += 10) {
+            ins.bindValue(0, i);
+            ins.bindValue(1, QStringLiteral("B%1").arg(i, 7, 10, QLatin1Char('0')));
+            ins.bindValue(2, flag(false));
+            if (!ins.exec())
+                throw Db::EngineError(ins.lastError().text());
+        }
+        if (pg)
+            exec(practice, QStringLiteral("SELECT setval('mwcas_case_number_seq', %1)").arg(n + 1));
+        const char* const defaults[][2] = {{"Case Number", "0"}, {"Chart Number", ""}, {"Guarantor", ""},
+                                           {"Billing Code", "E1"}, {"Assigned Provider", "1"}, {"Facility", "MAIN"},
+                                           {"Referring Provider", "RP1"}, {"Price Code", "A"}};
+        for (const auto& d : defaults)
+            exec(practice, QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES ('MWCAS', ?, ?)")
+                               .arg(q(practice, "MWDEF"), q(practice, "Table"), q(practice, "Field"), q(practice, "Default")),
+                 {QString::fromLatin1(d[0]), QString::fromLatin1(d[1])});
+    }
+    practice.commit();
+    if (pg) {
+        exec(customer, QStringLiteral("ANALYZE"));
+        exec(practice, QStringLiteral("ANALYZE"));
+    }
+}
+
+// Processor time of this process, in seconds: on a machine shared with
+// other work it shows what the figure would be without the waiting.
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+qint64 count(Db::Connection& c, const char* table)
+{
+    return c.scalar(QStringLiteral("SELECT COUNT(*) FROM %1").arg(c.quoteName(QLatin1String(table)))).toLongLong();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    BenchPlatform platform;
+    Trellane::setPlatform(&platform);
+
+    const bool pg = qEnvironmentVariable("TRELLANE_BENCH_BACKEND") == QLatin1String("postgres");
+    backendName = pg ? QStringLiteral("postgres") : QStringLiteral("sqlite");
+    const int accounts = qEnvironmentVariableIntValue("TRELLANE_BENCH_ACCOUNTS") > 0
+        ? qEnvironmentVariableIntValue("TRELLANE_BENCH_ACCOUNTS")
+        : 10000;
+    Db::ConnectionSettings generated, billingCustomer, billingPractice;
+    if (pg) {
+        const QStringList dbs = qEnvironmentVariable("TRELLANE_BENCH_BILLING_DBS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (dbs.size() != 2) {
+            std::fprintf(stderr, "TRELLANE_BENCH_BILLING_DBS must name two databases\n");
+            return 2;
+        }
+        generated = {Db::Backend::PostgreSQL, {}, {}, qEnvironmentVariable("PGDATABASE")};
+        billingCustomer = {Db::Backend::PostgreSQL, {}, {}, dbs[0]};
+        billingPractice = {Db::Backend::PostgreSQL, {}, {}, dbs[1]};
+    } else {
+        const QDir dir(qEnvironmentVariable("TRELLANE_BENCH_DIR", QDir::tempPath()));
+        generated.sqliteFile = qEnvironmentVariable("TRELLANE_BENCH_CUSTOMER_DB");
+        billingCustomer.sqliteFile = dir.filePath(QStringLiteral("billing-customer.sqlite"));
+        billingPractice.sqliteFile = dir.filePath(QStringLiteral("billing-practice.sqlite"));
+    }
+
+    try {
+        // ---- The direct run over due accounts, then the same run again ----
+        {
+            BenchConsole console(billingCustomer, billingPractice);
+            TDataModule& data = console.data();
+            fillBillingData(*data.connTrellaneEMC, *data.connMedisoft, accounts, platform.today());
+            auto* tab = new TBillingTab(console, &console.host());
+            tab->setRunFeedback(std::make_unique<SilentFeedback>());
+            data.tblMWPAT->open();
+
+            const double rss0 = rssMb();
+            QElapsedTimer t;
+            double cpu = cpuSeconds();
+            t.start();
+            tab->Button11Click();
+            const double first = double(t.nsecsElapsed()) / 1e9;
+            const double firstCpu = cpuSeconds() - cpu;
+            const qint64 charges = count(*data.connMedisoft, "MWTRN");
+            print("billing_run_charges_per_s", double(charges) / first, "charges/s");
+            print("billing_run_rss_growth_mb", rssMb() - rss0, "MB");
+
+            cpu = cpuSeconds();
+            t.start();
+            tab->Button11Click();
+            const double second = double(t.nsecsElapsed()) / 1e9;
+            const double secondCpu = cpuSeconds() - cpu;
+            if (count(*data.connMedisoft, "MWTRN") != charges)
+                std::fprintf(stderr, "the second run posted charges\n");
+            print("billing_rerun_accounts_per_s", double(accounts) / second, "accounts/s");
+            std::fprintf(stderr, "billing run: %lld charges in %.2f s (%.2f s processor), rerun %.2f s (%.2f s processor)\n",
+                         static_cast<long long>(charges), first, firstCpu, second, secondCpu);
+        }
+
+        // ---- The renewals file over the generated accounts ----------------
+        if (pg || QFile::exists(generated.sqliteFile)) {
+            QTemporaryDir out;
+            platform.saveAs = out.filePath(QStringLiteral("renewals.csv"));
+            BenchConsole console(generated, billingPractice);
+            console.host().show();
+            app.processEvents();
+            auto* tab = new TBillingTab(console, &console.host());
+            console.data().connTrellaneEMC->connect();
+            const double rss0 = rssMb();
+            QElapsedTimer t;
+            const double cpu = cpuSeconds();
+            t.start();
+            tab->Button7Click();
+            app.processEvents();
+            const double secs = double(t.nsecsElapsed()) / 1e9;
+            const double secsCpu = cpuSeconds() - cpu;
+            const qint64 rows = console.Memo2()->document()->blockCount() - 1;
+            print("export_rows_per_s", double(rows) / secs, "rows/s");
+            print("export_rss_growth_mb", rssMb() - rss0, "MB");
+            std::fprintf(stderr, "export: %lld rows in %.2f s (%.2f s processor), %lld bytes\n", static_cast<long long>(rows),
+                         secs, secsCpu, static_cast<long long>(QFile(platform.saveAs).size()));
+            // Where the time goes: the query and the lines, Memo2, the file.
+            t.start();
+            const QStringList lines = Billing::exportLines(*console.data().qryFutureRegs);
+            const double query = double(t.nsecsElapsed()) / 1e9;
+            t.start();
+            console.Memo2()->setPlainText(lines.join(QLatin1Char('\n')));
+            app.processEvents();
+            const double memo = double(t.nsecsElapsed()) / 1e9;
+            t.start();
+            Billing::writeLines(platform.saveAs, lines);
+            std::fprintf(stderr, "export: query and lines %.2f s, Memo2 %.2f s, file %.2f s\n", query, memo,
+                         double(t.nsecsElapsed()) / 1e9);
+        }
+    } catch (const Db::EngineError& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
+    }
+    Trellane::setPlatform(nullptr);
+    return 0;
+}

@@ -1,0 +1,506 @@
+#include "billing/RenewalPosting.h"
+
+#include "helpers/Platform.h"
+#include "customerdb/DataModule.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <cmath>
+#include <iterator>
+
+namespace Billing {
+
+namespace {
+
+constexpr int kWindowDays = 75;
+
+// The transaction columns in the order a charge sets them.
+const char* const kTrnColumns[] = {
+    "Chart Number", "Case Number", "Claim Number", "Date From", "Date To", "Document Number", "Description",
+    "Attending Provider", "Procedure Code", "Transaction Type", "Visit Number", "Visit Total in Series", "Units",
+    "Minutes", "Amount", "Diagnosis 1", "Diagnosis 2", "Diagnosis 3", "Diagnosis 4", "Claim Item Rejected",
+    "Accept Assignment 1", "Accept Assignment 2", "Accept Assignment 3", "Billed to Insured 1",
+    "Billed to Insured 2", "Billed to Insured 3", "Guarantor Responsible", "Insurance 1 Responsible",
+    "Insurance 2 Responsible", "Insurance 3 Responsible", "Attorney Responsible", "Attorney Paid",
+    "Insurance 1 Paid", "Insurance 2 Paid", "Insurance 3 Paid", "Guarantor Paid", "Date Created",
+    "Insurance 1 Amount Paid", "Insurance 2 Amount Paid", "Insurance 3 Amount Paid", "Guarantor Amount Paid",
+    "Attorney Amount Paid", "Adjustment Amount", "Allowed Amount", "CC Entry Number", "Deposit ID", "Check Number",
+    "Unapplied Amount", "Price Indicator", "Who Paid", "Documentation Type", "Date Modified", "Facility",
+    "Procedure Description", "Statement Number", "Quantity",
+};
+constexpr int kTrnCount = int(std::size(kTrnColumns));
+constexpr int kMaxBatch = 3;  // charges written by one statement
+
+QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1String(name)).asString(); }
+
+} // namespace
+
+qint64 parseAmount(const QString& text, const QLocale& locale)
+{
+    QLocale strict = locale;
+    strict.setNumberOptions(locale.numberOptions() | QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = strict.toDouble(text.trimmed(), &ok);
+    // Whole cents of amounts far beyond any price stay exact in a double.
+    if (!ok || !std::isfinite(value) || std::fabs(value) >= 1e12)
+        throw Db::EngineError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    return qRound64(value * 100.0);
+}
+
+QString formatAmount(qint64 cents)
+{
+    const qint64 whole = cents < 0 ? -cents : cents;
+    return QStringLiteral("%1%2.%3")
+        .arg(cents < 0 ? QStringLiteral("-") : QString())
+        .arg(whole / 100)
+        .arg(whole % 100, 2, 10, QLatin1Char('0'));
+}
+
+QChar dateSeparator(const QLocale& locale)
+{
+    // The separator of the short date format ("M/d/yy" on US settings).
+    for (const QChar c : locale.dateFormat(QLocale::ShortFormat)) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('\'') && !c.isSpace())
+            return c;
+    }
+    return QLatin1Char('/');
+}
+
+QString slashDate(const QDate& date, QChar separator)
+{
+    if (!date.isValid())
+        return QString();
+    const int y = date.year();
+    const QChar text[10] = {
+        QLatin1Char(char('0' + date.month() / 10)), QLatin1Char(char('0' + date.month() % 10)), separator,
+        QLatin1Char(char('0' + date.day() / 10)),   QLatin1Char(char('0' + date.day() % 10)),   separator,
+        QLatin1Char(char('0' + y / 1000 % 10)),     QLatin1Char(char('0' + y / 100 % 10)),
+        QLatin1Char(char('0' + y / 10 % 10)),       QLatin1Char(char('0' + y % 10)),
+    };
+    return QString(text, 10);
+}
+
+QString slashDate(const QDate& date, const QLocale& locale) { return slashDate(date, dateSeparator(locale)); }
+
+RenewalPosting::RenewalPosting(TDataModule& data, const PriceList& prices)
+    : m_data(data)
+    , m_prices(prices)
+{
+}
+
+RenewalPosting::~RenewalPosting() = default;
+
+void RenewalPosting::setMode(Mode mode, const QString& dealerChart, const QString& dealerProvider)
+{
+    m_mode = mode;
+    m_dealerChart = dealerChart;
+    m_dealerProvider = dealerProvider;
+}
+
+void RenewalPosting::readCaseDefaults()
+{
+    Db::Table& def = *m_data.tblMWDEF;
+    m_defaults.clear();
+    for (def.first(); !def.eof(); def.next())
+        m_defaults.append({field(def, "Table"), field(def, "Field"), field(def, "Default")});
+    prepareStatements();
+}
+
+static Db::EngineError sqlError(const QSqlQuery& q)
+{
+    return Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
+}
+
+void RenewalPosting::prepareStatements()
+{
+    Db::Connection& conn = *m_data.connMedisoft;
+    const Db::TableDef* trn = conn.catalog().table(QStringLiteral("MWTRN"));
+    m_trnFields.clear();
+    QStringList cols;
+    for (const char* name : kTrnColumns) {
+        const Db::FieldDef* f = trn ? trn->field(QLatin1String(name)) : nullptr;
+        if (!f)
+            throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(QLatin1String(name)));
+        m_trnFields << f;
+        cols << conn.quoteName(f->name);
+    }
+    conn.connect();
+    const QString table = conn.quoteName(trn->name);
+    // One statement per number of rows an account posts at once (one to
+    // three charges): one round trip to the server for all of them.
+    m_insertCharges.clear();
+    const QString row = QLatin1Char('(') + QStringList(kTrnCount, QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
+    for (int n = 1; n <= kMaxBatch; ++n) {
+        auto q = std::make_shared<QSqlQuery>(conn.database());
+        if (!q->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                            .arg(table, cols.join(QStringLiteral(", ")), QStringList(n, row).join(QStringLiteral(", ")))))
+            throw sqlError(*q);
+        m_insertCharges << q;
+    }
+    m_pending.clear();
+    // The key expressions of the table's "Chart Number;Case Number" index,
+    // as the case's own transaction list compares them.
+    const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
+    const QString caseNo = conn.quoteName(QStringLiteral("Case Number"));
+    m_selectCharges = std::make_unique<QSqlQuery>(conn.database());
+    m_selectCharges->setForwardOnly(true);
+    if (!m_selectCharges->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE COALESCE(%4,'') = ? AND COALESCE(%5,-2147483649) = ?")
+                                      .arg(conn.quoteName(QStringLiteral("Procedure Code")),
+                                           conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
+        throw sqlError(*m_selectCharges);
+}
+
+// A value in the form the backend stores for the column, converted as the
+// engine converts what is given to a field: text cut to its width, dates as
+// ISO text and logicals as 1/0 on SQLite, instants as local text, money as
+// exact decimal text; a text that is no value of the column's kind is an
+// error.
+QVariant RenewalPosting::stored(const Db::FieldDef& f, const QVariant& v) const
+{
+    const bool sqlite = m_data.connMedisoft->backend() == Db::Backend::SQLite;
+    const bool isText = v.typeId() == QMetaType::QString;
+    const QString text = isText ? v.toString().trimmed() : QString();
+    auto invalid = [&](const char* kind) {
+        return Db::EngineError(QStringLiteral("'%1' is not a valid %2 for field %3").arg(v.toString(), QLatin1String(kind), f.name));
+    };
+    if (v.isNull() || (isText && text.isEmpty() && f.type != Db::FieldType::Text))
+        return QVariant(QMetaType(f.type == Db::FieldType::Integer ? QMetaType::Int : QMetaType::QString));
+    switch (f.type) {
+    case Db::FieldType::Text: {
+        QString s = v.toString();
+        if (f.size > 0 && s.size() > f.size)
+            s.truncate(f.size);
+        while (s.endsWith(QLatin1Char(' ')))
+            s.chop(1);
+        return s;
+    }
+    case Db::FieldType::Integer: {
+        bool ok = false;
+        const int n = isText ? text.toInt(&ok) : v.toInt(&ok);
+        if (!ok)
+            throw invalid("integer value");
+        return n;
+    }
+    case Db::FieldType::Boolean: {
+        const QString t = text.toLower();
+        const bool b = isText ? (t == QLatin1String("true") || t == QLatin1String("t") || t == QLatin1String("1")
+                                 || t == QLatin1String("yes") || t == QLatin1String("y"))
+                              : v.toBool();
+        return sqlite ? QVariant(b ? 1 : 0) : QVariant(b);
+    }
+    case Db::FieldType::Date: {
+        const QDate d = isText ? QDate::fromString(text.left(10), Qt::ISODate) : v.toDate();
+        if (!d.isValid())
+            throw invalid("date");
+        return sqlite ? QVariant(d.toString(Qt::ISODate)) : QVariant(d);
+    }
+    case Db::FieldType::DateTime: {
+        const QDateTime d = isText ? QDateTime::fromString(text, Qt::ISODate) : v.toDateTime();
+        if (!d.isValid())
+            throw invalid("date and time");
+        return d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    }
+    case Db::FieldType::Float: {
+        bool ok = false;
+        const double d = v.toDouble(&ok);
+        if (!ok)
+            throw invalid("floating point value");
+        return d;
+    }
+    case Db::FieldType::Currency:
+        if (isText)
+            return formatAmount(parseAmount(text, QLocale::c()));
+        return formatAmount(qRound64(v.toDouble() * 100.0));
+    }
+    return v;
+}
+
+QList<Charge> RenewalPosting::dueCharges()
+{
+    Db::Query& q = *m_data.qryFutureRegs2;
+    const bool monthly = q.fieldByName(QStringLiteral("IsMonthly")).asBoolean();
+    const bool hasProf = q.fieldByName(QStringLiteral("HasHCFA")).asBoolean();
+    const bool direct = m_mode == Mode::Direct;
+    struct Module {
+        const char* flag;
+        const char* expires;
+        const char* name;
+    };
+    const Module modules[] = {
+        {"HasHCFA", "ExpiresProf", "Professional"},
+        {"HasUB92", "ExpiresInst", "Institutional"},
+        {"HasERA", "ExpiresERA", "ERA"},
+    };
+    QList<Charge> out;
+    for (int m = 0; m < 3; ++m) {
+        if (!q.fieldByName(QLatin1String(modules[m].flag)).asBoolean())
+            continue;
+        const QDate e = q.fieldByName(QLatin1String(modules[m].expires)).asDate();
+        if (!e.isValid() || !(m_today < e && e < m_today.addDays(kWindowDays)))
+            continue;
+        PriceBox code, price;
+        switch (m) {
+        case 0:
+            code = monthly ? PriceBox::MoProf : PriceBox::AnnProf;
+            price = monthly ? PriceBox::MoProfChg : PriceBox::AnnProfChg;
+            break;
+        case 1:
+            if (monthly && !direct)
+                continue;  // resellers are not billed for monthly Institutional
+            code = monthly ? PriceBox::MOInst : PriceBox::AnnInst;
+            price = monthly ? PriceBox::MOInstChg
+                            : (direct && hasProf ? PriceBox::AnnInstChg2 : PriceBox::AnnInstChg);
+            break;
+        default:
+            code = monthly ? PriceBox::MoERA : PriceBox::AnnERA;
+            price = monthly ? PriceBox::MoERAChg : PriceBox::AnnERAChg;
+            break;
+        }
+        const QString description = QStringLiteral("Kestrelpoint %1 %2")
+                                        .arg(QLatin1String(modules[m].name),
+                                             monthly ? QStringLiteral("Monthly") : QStringLiteral("Annual"));
+        out.append({m_prices.text(code), description, e, parseAmount(m_prices.text(price))});
+    }
+    return out;
+}
+
+void RenewalPosting::readExisting()
+{
+    m_existing.clear();
+    Db::Table& cas = *m_data.tblMWCAS;
+    QSqlQuery& q = *m_selectCharges;
+    q.bindValue(0, cas.fieldByName(QStringLiteral("Chart Number")).asString());
+    q.bindValue(1, qlonglong(cas.fieldByName(QStringLiteral("Case Number")).asInteger()));
+    if (!q.exec())
+        throw sqlError(q);
+    while (q.next()) {
+        const QVariant from = q.value(1);
+        const QDate date = from.typeId() == QMetaType::QDate ? from.toDate()
+                                                              : QDate::fromString(from.toString().left(10), Qt::ISODate);
+        m_existing.append({q.value(0).toString(), date});
+    }
+    q.finish();
+}
+
+void RenewalPosting::PostAccountRenewals()
+{
+    Db::Query& q = *m_data.qryFutureRegs2;
+    m_chart = q.fieldByName(QStringLiteral("ChartNumber")).asString();
+    m_serial = q.fieldByName(QStringLiteral("SerialNumber")).asInteger();
+    if (m_chart.isEmpty()) {
+        m_log << QStringLiteral("The chart number was blank for serial number ") + QString::number(m_serial);
+        return;
+    }
+    m_today = Trellane::platform().today();
+    m_now = Trellane::platform().now();
+
+    // Everything this account needs is worked out before anything of it is
+    // written: a price that is not a number stops here.
+    const QList<Charge> charges = dueCharges();
+    Db::Table& cas = *m_data.tblMWCAS;
+    const bool needCase = cas.fieldByName(QStringLiteral("Case Number")).isNull();
+    if (needCase) {
+        m_existing.clear();
+    } else {
+        m_caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
+        m_caseProvider = cas.fieldByName(QStringLiteral("Assigned Provider")).value();
+        m_caseFacility = cas.fieldByName(QStringLiteral("Facility")).value();
+        readExisting();
+    }
+    // An account with its case and every charge in place writes nothing
+    // and opens no transaction.
+    bool anyNew = needCase;
+    for (const Charge& c : charges)
+        anyNew = anyNew || !isDuplicate(c.code, c.expiry);
+    if (!anyNew)
+        return;
+
+    Db::Connection& conn = *m_data.connMedisoft;
+    const qsizetype logMark = m_log.size();
+    const int casesBefore = m_casesAdded;
+    const int chargesBefore = m_chargesPosted;
+    conn.beginTransaction();
+    try {
+        if (needCase)
+            addCase();
+        for (const Charge& c : charges)
+            AddCharge(c.code, c.description, c.expiry, c.cents);
+        writePending();
+        conn.commit();
+    } catch (...) {
+        m_pending.clear();
+        conn.rollback();
+        // Nothing of this account was stored: its lines go too.
+        m_log.erase(m_log.begin() + logMark, m_log.end());
+        m_casesAdded = casesBefore;
+        m_chargesPosted = chargesBefore;
+        throw;
+    }
+}
+
+void RenewalPosting::addCase()
+{
+    Db::Connection& conn = *m_data.connMedisoft;
+    const Db::TableDef* def = conn.catalog().table(QStringLiteral("MWCAS"));
+    QList<const Db::FieldDef*> columns;
+    QVariantList values;
+    auto set = [&](const QString& name, const QVariant& value) {
+        const Db::FieldDef* f = def ? def->field(name) : nullptr;
+        if (!f || f->calculated)
+            throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(name));  // a column the table lacks
+        const qsizetype i = columns.indexOf(f);
+        if (i < 0) {
+            columns << f;
+            values << value;
+        } else {
+            values[i] = value;
+        }
+    };
+    // A new row of the filtered case table linked to the account starts
+    // with the account's chart and the filter's values.
+    set(QStringLiteral("Chart Number"), m_chart);
+    set(QStringLiteral("Billing Code"), QStringLiteral("E1"));
+    set(QStringLiteral("Case Closed"), false);
+    for (const Default& d : std::as_const(m_defaults)) {
+        if (d.table != QLatin1String("MWCAS"))
+            continue;
+        if (d.field == QLatin1String("Case Number"))
+            continue;  // the database numbers the case
+        if (d.field == QLatin1String("Guarantor"))
+            set(d.field, m_mode == Mode::Dealer ? m_dealerChart : m_chart);
+        else if (d.field == QLatin1String("Billing Code"))
+            set(d.field, QStringLiteral("E1"));
+        else if (d.field == QLatin1String("Chart Number"))
+            set(d.field, m_chart);
+        else if (d.field == QLatin1String("Assigned Provider") && m_mode == Mode::Dealer)
+            set(d.field, m_dealerProvider);
+        else
+            set(d.field, d.value);
+    }
+    set(QStringLiteral("Description"), QStringLiteral("Kestrelpoint"));
+    set(QStringLiteral("Date Created"), m_today);
+    set(QStringLiteral("Date Modified"), m_now);
+
+    // Every value is converted before the row is written; a column left
+    // null takes the table's default.
+    QStringList names;
+    QVariantList bound;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const QVariant v = stored(*columns[i], values[i]);
+        if (v.isNull())
+            continue;
+        names << conn.quoteName(columns[i]->name);
+        bound << v;
+    }
+    const QString key = names.join(QStringLiteral(", "));
+    if (!m_insertCase || key != m_caseColumns) {
+        m_insertCase = std::make_unique<QSqlQuery>(conn.database());
+        if (!m_insertCase->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING _rid, %4")
+                                       .arg(conn.quoteName(def->name), key,
+                                            QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")),
+                                            conn.quoteName(QStringLiteral("Case Number")))))
+            throw sqlError(*m_insertCase);
+        m_caseColumns = key;
+    }
+    QSqlQuery& ins = *m_insertCase;
+    for (qsizetype i = 0; i < bound.size(); ++i)
+        ins.bindValue(int(i), bound[i]);
+    if (!ins.exec() || !ins.next())
+        throw sqlError(ins);
+    const qint64 rid = ins.value(0).toLongLong();
+    m_caseNumber = ins.value(1);
+    ins.finish();
+    if (m_caseNumber.isNull()) {
+        // Numbered by a trigger after the row was stored.
+        if (!m_caseNumberOf) {
+            m_caseNumberOf = std::make_unique<QSqlQuery>(conn.database());
+            if (!m_caseNumberOf->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE _rid = ?")
+                                             .arg(conn.quoteName(QStringLiteral("Case Number")), conn.quoteName(def->name))))
+                throw sqlError(*m_caseNumberOf);
+        }
+        m_caseNumberOf->bindValue(0, rid);
+        if (!m_caseNumberOf->exec() || !m_caseNumberOf->next())
+            throw sqlError(*m_caseNumberOf);
+        m_caseNumber = m_caseNumberOf->value(0);
+        m_caseNumberOf->finish();
+    }
+    m_caseNumber = QVariant(m_caseNumber.toInt());
+    auto valueOf = [&](const char* name) {
+        const qsizetype i = columns.indexOf(def->field(QLatin1String(name)));
+        return i < 0 ? QVariant() : stored(*columns[i], values[i]);
+    };
+    m_caseProvider = valueOf("Assigned Provider");
+    m_caseFacility = valueOf("Facility");
+    m_existing.clear();
+    ++m_casesAdded;
+    m_log << QStringLiteral("Added Case for Chart: ") + m_chart;
+}
+
+void RenewalPosting::writePending()
+{
+    if (m_pending.isEmpty())
+        return;
+    QSqlQuery& ins = *m_insertCharges[m_pending.size() - 1];
+    int k = 0;
+    for (const QVariantList& row : std::as_const(m_pending))
+        for (const QVariant& v : row)
+            ins.bindValue(k++, v);
+    m_pending.clear();
+    if (!ins.exec())
+        throw sqlError(ins);
+}
+
+bool RenewalPosting::isDuplicate(const QString& code, const QDate& expiry) const
+{
+    const QDate low = expiry.addDays(-kWindowDays);
+    const QDate high = expiry.addDays(kWindowDays);
+    for (const auto& [existingCode, from] : m_existing) {
+        if (existingCode == code && from.isValid() && low < from && from < high)
+            return true;
+    }
+    return false;
+}
+
+void RenewalPosting::AddCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents)
+{
+    if (isDuplicate(code, expiry))
+        return;
+
+    const QVariant no(false), yes(true), zero(0);
+    const QVariant values[kTrnCount] = {
+        m_chart, m_caseNumber, zero, expiry, expiry, m_today.toString(QStringLiteral("yyMMdd")) + QStringLiteral("0000"),
+        QStringLiteral("SN: %1 EXP: %2").arg(m_serial).arg(expiry.toString(QStringLiteral("MM-dd-yy"))),
+        m_caseProvider, code, QStringLiteral("A"), zero, zero, 1, zero,
+        formatAmount(cents),
+        no, no, no, no,            // Diagnosis 1-4
+        no,                        // Claim Item Rejected
+        no, no, no,                // Accept Assignment 1-3
+        no, no, no,                // Billed to Insured 1-3
+        yes,                       // Guarantor Responsible
+        no, no, no,                // Insurance 1-3 Responsible
+        no,                        // Attorney Responsible
+        yes,                       // Attorney Paid
+        yes, yes, yes,             // Insurance 1-3 Paid
+        no,                        // Guarantor Paid
+        m_today,
+        zero, zero, zero, zero, zero, zero, zero, zero, zero,  // amounts paid .. Deposit ID
+        QString(QLatin1String("")),                            // Check Number
+        zero,                                                  // Unapplied Amount
+        QStringLiteral("A"), QString(QLatin1String("")), QStringLiteral("T"), m_now, m_caseFacility, description,
+        zero, zero,
+    };
+    QVariantList row;
+    row.reserve(kTrnCount);
+    for (int i = 0; i < kTrnCount; ++i)
+        row << stored(*m_trnFields[i], values[i]);
+    m_pending << row;
+    if (m_pending.size() == kMaxBatch)
+        writePending();
+    m_existing.append({code, expiry});
+    ++m_chargesPosted;
+    m_log << QStringLiteral("Added Renewal ") + code + QLatin1Char(' ') + slashDate(expiry)
+            + QStringLiteral(" for Chart: ") + m_chart;
+}
+
+} // namespace Billing
