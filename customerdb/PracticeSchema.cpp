@@ -105,7 +105,7 @@ TableDef mwcas()
         text("Price Code", 1),
     };
     t.indexes = {
-        index("CASE NUMBER", {QStringLiteral("Case Number")}),
+        index("CASE NUMBER", {QStringLiteral("Case Number")}, true),
         index("CHART NUMBER", {QStringLiteral("Chart Number")}),
     };
     t.autoNumberField = QStringLiteral("Case Number");
@@ -131,7 +131,7 @@ TableDef mwtrn()
         {QStringLiteral("Visit Total in Series"), FieldType::Integer, 0, false},
         {QStringLiteral("Units"), FieldType::Integer, 0, false},
         {QStringLiteral("Minutes"), FieldType::Integer, 0, false},
-        {QStringLiteral("Amount"), FieldType::Float, 0, false},
+        {QStringLiteral("Amount"), FieldType::Currency, 0, false},
         {QStringLiteral("Diagnosis 1"), FieldType::Boolean, 0, false},
         {QStringLiteral("Diagnosis 2"), FieldType::Boolean, 0, false},
         {QStringLiteral("Diagnosis 3"), FieldType::Boolean, 0, false},
