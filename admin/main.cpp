@@ -101,10 +101,10 @@ int main(int argc, char** argv)
             practiceConn.setSettings(practice);
             practiceConn.connect();
             problems << practiceConn.createSchema();
+            // Everything else is made; what is left names the rows to mend.
+            for (const QString& p : problems)
+                std::fprintf(stderr, "%s\n", qPrintable(p));
             if (command == QLatin1String("create")) {
-                // Everything else is made; what is left names the rows to mend.
-                for (const QString& p : problems)
-                    std::fprintf(stderr, "%s\n", qPrintable(p));
                 if (!problems.isEmpty()) {
                     std::fprintf(stderr, "Mend these rows and run create again.\n");
                     return 1;

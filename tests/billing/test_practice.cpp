@@ -181,7 +181,12 @@ private slots:
         cas.fieldByName(QStringLiteral("Case Number")).setValue(42);
         QVERIFY_THROWS_EXCEPTION(EngineError, cas.post());
         cas.cancel();
-        // The numbering survives an upgrade of the schema.
+        // The numbering survives an upgrade of the schema, also of one
+        // whose cases were numbered by a sequence of their own.
+        if (TestDb::isPostgres()) {
+            conn->exec(QStringLiteral("CREATE SEQUENCE mwcas_case_number_seq"));
+            conn->exec(QStringLiteral("ALTER TABLE mwcas ALTER COLUMN \"case number\" SET DEFAULT nextval('mwcas_case_number_seq')"));
+        }
         conn->createSchema();
         QCOMPARE(newCase(), 43);
         QCOMPARE(cas.recordCount(), 6);
