@@ -607,6 +607,16 @@ private slots:
         QCOMPARE(q.moveBy(-199), -199);
         QVERIFY(!q.bof());
         q.close();
+
+        // Opened in a transaction that is rolled back, the stored result
+        // goes with it: the statement runs again and the walk goes on.
+        conn->beginTransaction();
+        q.setSql({QStringLiteral("Select Id From People Order By Id")});
+        q.open();
+        conn->rollback();
+        QCOMPARE(q.moveBy(999), 999);
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 1000);
+        q.close();
     }
 
     // Unpinned, the database's today is the local date, in a time zone
