@@ -16,6 +16,8 @@
 #include "customerdb/Settings.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -77,6 +79,12 @@ int main(int argc, char** argv)
             return usage();
         }
     }
+    // The admin tool is the one that makes SQLite files, and their folders.
+    for (Db::ConnectionSettings* s : {&customer, &practice}) {
+        s->createIfMissing = true;
+        if (s->backend == Db::Backend::SQLite && !s->sqliteFile.isEmpty() && command != QLatin1String("datadir"))
+            QDir().mkpath(QFileInfo(s->sqliteFile).absolutePath());
+    }
     if (command == QLatin1String("datadir")) {
         std::printf("%s\n", qPrintable(Settings::dataDirectory()));
         return 0;
@@ -86,14 +94,21 @@ int main(int argc, char** argv)
         Db::Connection customerConn(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog());
         customerConn.setSettings(customer);
         customerConn.connect();
-        customerConn.createSchema();
+        QStringList problems = customerConn.createSchema();
 
         if (command == QLatin1String("create") || command == QLatin1String("demo")) {
             Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
             practiceConn.setSettings(practice);
             practiceConn.connect();
-            practiceConn.createSchema();
+            problems << practiceConn.createSchema();
+            // Everything else is made; what is left names the rows to mend.
+            for (const QString& p : problems)
+                std::fprintf(stderr, "%s\n", qPrintable(p));
             if (command == QLatin1String("create")) {
+                if (!problems.isEmpty()) {
+                    std::fprintf(stderr, "Mend these rows and run create again.\n");
+                    return 1;
+                }
                 std::printf("Databases ready (schema version %d and %d).\n", customerConn.storedSchemaVersion(),
                             practiceConn.storedSchemaVersion());
                 return 0;

@@ -2,6 +2,8 @@
 
 #include "customerdb/DataSet.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -47,6 +49,9 @@ void Connection::connect()
     if (m_settings.backend == Backend::SQLite) {
         if (m_settings.sqliteFile.isEmpty())
             throw EngineError(QStringLiteral("No database file is set for %1").arg(m_name));
+        if (!m_settings.createIfMissing && !QFileInfo::exists(m_settings.sqliteFile))
+            throw EngineError(QStringLiteral("The database file %1 does not exist.")
+                                  .arg(QDir::toNativeSeparators(m_settings.sqliteFile)));
         db.setDatabaseName(m_settings.sqliteFile);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     } else {
@@ -169,8 +174,33 @@ int Connection::storedSchemaVersion()
         .toInt();
 }
 
-void Connection::createSchema()
+// The values of the given columns that more than one row holds (the first
+// twenty, in order).
+QStringList Connection::storedTwice(const QString& table, const QStringList& columns)
 {
+    QStringList whole;
+    for (const QString& c : columns)
+        whole << c + QStringLiteral(" IS NOT NULL");
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 GROUP BY %1 HAVING COUNT(*) > 1 ORDER BY %1 LIMIT 21")
+                    .arg(columns.join(QStringLiteral(", ")), table, whole.join(QStringLiteral(" AND ")))))
+        throw sqlError(q.lastError());
+    QStringList values;
+    while (q.next()) {
+        QStringList parts;
+        for (int i = 0; i < columns.size(); ++i)
+            parts << q.value(i).toString();
+        values << (parts.size() == 1 ? parts.first() : QLatin1Char('(') + parts.join(QStringLiteral(", ")) + QLatin1Char(')'));
+    }
+    if (values.size() > 20)
+        values.last() = QStringLiteral("...");
+    return values;
+}
+
+QStringList Connection::createSchema()
+{
+    QStringList problems;
     connect();
     const SqlDialect& sql = dialect();
     beginTransaction();
@@ -220,8 +250,25 @@ void Connection::createSchema()
                 exprs << QStringLiteral("_rid");
                 const QString base = SqlDialect::objectName(t.name + QStringLiteral("_") + ix.name);
                 exec(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_%1 ON %2 (%3)").arg(base, tq, exprs.join(QStringLiteral(", "))));
-                if (ix.unique)
+                if (!ix.unique)
+                    continue;
+                // Rows already stored twice keep a unique index from being
+                // made: the rest of the schema is still made, and the
+                // duplicates are named so that they can be mended.
+                exec(QStringLiteral("SAVEPOINT unique_index"));
+                try {
                     exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS uq_%1 ON %2 (%3)").arg(base, tq, raw.join(QStringLiteral(", "))));
+                    exec(QStringLiteral("RELEASE SAVEPOINT unique_index"));
+                    continue;
+                } catch (const EngineError&) {
+                    exec(QStringLiteral("ROLLBACK TO SAVEPOINT unique_index"));
+                    exec(QStringLiteral("RELEASE SAVEPOINT unique_index"));
+                    const QStringList values = storedTwice(tq, raw);
+                    if (values.isEmpty())
+                        throw;
+                    problems << QStringLiteral("%1: %2 is not unique; stored more than once: %3")
+                                    .arg(t.name, ix.fields.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+                }
             }
             for (const QString& statement : sql.autoNumberAfter(t))
                 exec(statement);
@@ -234,6 +281,7 @@ void Connection::createSchema()
         rollback();
         throw;
     }
+    return problems;
 }
 
 } // namespace Db

@@ -20,6 +20,9 @@ struct ConnectionSettings {
     QString sqliteFile;   // SQLite: the database file
     QString pgService;    // PostgreSQL: libpq service name (password from libpq's password file)
     QString pgDatabase;   // PostgreSQL: database name overriding the service's, may be empty
+    // SQLite: a missing file is made (the admin tool, tests); otherwise a
+    // missing file is an error naming it, and nothing is made.
+    bool createIfMissing = false;
 };
 
 class DataSet;
@@ -53,7 +56,9 @@ public:
     QString todayExpression() const;
 
     // Creates or upgrades the declared tables and indexes; idempotent.
-    void createSchema();
+    // Returns what could not be made (a unique index over values already
+    // stored more than once, naming them).
+    QStringList createSchema();
     // Schema version stored in the database, 0 when none.
     int storedSchemaVersion();
 
@@ -78,6 +83,7 @@ public:
 
 private:
     bool schemaVersionHasCatalog();
+    QStringList storedTwice(const QString& table, const QStringList& columns);
 
     QString m_name;
     const Catalog* m_catalog;

@@ -79,6 +79,13 @@ void Field::setValue(const QVariant& v)
     const FieldDef& f = m_ds->m_fields[m_index];
     if (f.calculated)
         throw EngineError(QStringLiteral("Field '%1' cannot be modified").arg(f.name));
+    if (f.type == FieldType::Text && f.size > 0 && v.typeId() == QMetaType::QString && m_ds->keepsWhole(m_index)) {
+        const QString text = rtrimmed(v.toString());
+        if (text.size() > f.size)
+            throw EngineError(QStringLiteral("'%1' is too long for %2: it holds at most %3 characters.")
+                                  .arg(text, f.name)
+                                  .arg(f.size));
+    }
     m_ds->m_current.values[m_index] = toFieldValue(f, v);
     m_ds->m_modified = true;
 }
@@ -411,10 +418,12 @@ void DataSet::edit()
         append();
         return;
     }
-    // Re-read the record so that the edit starts from what is stored.
+    // Re-read the record so that the edit starts from what is stored; a
+    // record that is gone cannot be edited.
     Record fresh;
-    if (refetch(m_current, fresh))
-        setCurrent(fresh);
+    if (!refetch(m_current, fresh))
+        throw recordChangedError();
+    setCurrent(fresh);
     m_saved = m_current;
     m_state = DataSetState::Edit;
     m_modified = false;
@@ -436,7 +445,7 @@ void DataSet::post()
     } else {
         doUpdate(m_saved, m_current);
         if (!refetch(m_current, stored))
-            stored = m_current;
+            throw recordChangedError();
     }
     m_state = DataSetState::Browse;
     m_modified = false;

@@ -158,6 +158,9 @@ protected:
 
     // Fills a new record's values beyond the master link's.
     virtual void initNewRecord(Record&) {}
+    // True when a text field's values must be stored whole (a key that
+    // tells records apart): a longer text is refused rather than cut.
+    virtual bool keepsWhole(int) const { return false; }
     void setCurrent(const Record& rec);
     void setNoCurrent();
     void applyCalc(Record& rec);

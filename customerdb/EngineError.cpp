@@ -23,4 +23,9 @@ EngineError sqlError(const QSqlError& e, const QString& context)
     return EngineError(msg, e.nativeErrorCode());
 }
 
+EngineError recordChangedError()
+{
+    return EngineError(QStringLiteral("The record was changed or deleted by another user."));
+}
+
 } // namespace Db

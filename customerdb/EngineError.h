@@ -26,4 +26,7 @@ private:
 // was being done in front of it when given.
 EngineError sqlError(const QSqlError& e, const QString& context = QString());
 
+// The error of a write or re-read that finds its row changed away or gone.
+EngineError recordChangedError();
+
 } // namespace Db

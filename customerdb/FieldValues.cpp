@@ -112,8 +112,10 @@ QVariant fromDb(const FieldDef& f, const QVariant& v)
         return ok ? QVariant(b) : QVariant();
     }
     case FieldType::Float:
-    case FieldType::Currency:
         return QVariant(v.toDouble());
+    case FieldType::Currency:
+        // Stored as exact decimal text (SQLite) or NUMERIC (PostgreSQL).
+        return QVariant(double(qRound64(v.toDouble() * 100.0)) / 100.0);
     case FieldType::Date: {
         const QDate d = toDate(v);
         return d.isValid() ? QVariant(d) : QVariant();

@@ -105,7 +105,7 @@ TableDef mwcas()
         text("Price Code", 1),
     };
     t.indexes = {
-        index("CASE NUMBER", {QStringLiteral("Case Number")}),
+        index("CASE NUMBER", {QStringLiteral("Case Number")}, true),
         index("CHART NUMBER", {QStringLiteral("Chart Number")}),
     };
     t.autoNumberField = QStringLiteral("Case Number");

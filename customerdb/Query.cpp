@@ -5,6 +5,7 @@
 #include "customerdb/FieldValues.h"
 
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -114,44 +115,43 @@ static FieldType typeOf(const QSqlField& f)
     }
 }
 
-void Query::loadBlock(qint64 block)
+void Query::takeFields(const QSqlRecord& rec)
 {
-    const QString sql = effectiveSql() + QStringLiteral("\nLIMIT %1 OFFSET %2").arg(kBlock).arg(block * kBlock);
-    QSqlQuery q(m_conn->database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw sqlError(q.lastError());
-    bindNamed(q, sql, m_params);
-    if (!q.exec())
-        throw sqlError(q.lastError());
-    const QSqlRecord rec = q.record();
-    if (m_fields.isEmpty() && m_resultToField.isEmpty()) {
-        m_ridColumn = -1;
-        for (int c = 0; c < rec.count(); ++c) {
-            const QSqlField sf = rec.field(c);
-            if (sf.name().compare(QLatin1String("_rid"), Qt::CaseInsensitive) == 0) {
-                m_ridColumn = c;
-                m_resultToField << -1;
-                continue;
-            }
-            FieldDef fd;
-            fd.name = sf.name();
-            fd.type = typeOf(sf);
-            // SQLite reports dates as text: a column named like a declared
-            // field takes that field's type.
-            for (const TableDef& t : m_conn->catalog().tables) {
-                if (const FieldDef* declared = t.field(fd.name); declared && !declared->calculated) {
-                    fd.type = declared->type;
-                    break;
-                }
-            }
-            m_resultToField << int(m_fields.size());
-            m_fields << fd;
+    if (!m_fields.isEmpty() || !m_resultToField.isEmpty())
+        return;
+    m_ridColumn = -1;
+    for (int c = 0; c < rec.count(); ++c) {
+        const QSqlField sf = rec.field(c);
+        if (sf.name().compare(QLatin1String("_rid"), Qt::CaseInsensitive) == 0) {
+            m_ridColumn = c;
+            m_resultToField << -1;
+            continue;
         }
+        FieldDef fd;
+        fd.name = sf.name();
+        fd.type = typeOf(sf);
+        // SQLite reports dates as text: a column named like a declared
+        // field takes that field's type.
+        for (const TableDef& t : m_conn->catalog().tables) {
+            if (const FieldDef* declared = t.field(fd.name); declared && !declared->calculated) {
+                fd.type = declared->type;
+                break;
+            }
+        }
+        m_resultToField << int(m_fields.size());
+        m_fields << fd;
     }
+}
+
+// Reads up to max rows of an executed statement, numbered from firstPos.
+// Calculated fields are filled once the statement is done with, so that a
+// calc function may run statements of its own.
+QList<Record> Query::readRows(QSqlQuery& q, qint64 firstPos, int max)
+{
+    takeFields(q.record());
     QList<Record> rows;
-    qint64 pos = block * kBlock;
-    while (q.next()) {
+    qint64 pos = firstPos;
+    while (rows.size() < max && q.next()) {
         Record r;
         r.position = int(pos++);
         r.values.resize(m_fields.size());
@@ -169,16 +169,54 @@ void Query::loadBlock(qint64 block)
             if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::ULongLong)
                 v = QVariant(v.toLongLong());
             const FieldType type = m_fields[fi].type;
-            if (type == FieldType::Date || type == FieldType::DateTime || type == FieldType::Boolean)
+            if (type == FieldType::Date || type == FieldType::DateTime || type == FieldType::Boolean
+                || type == FieldType::Currency)
                 v = fromDb(m_fields[fi], v);
             r.values[fi] = v;
         }
-        applyCalc(r);
         rows << r;
     }
     q.finish();
-    if (rows.size() < kBlock && m_count < 0)
-        m_count = block * kBlock + rows.size();
+    for (Record& r : rows)
+        applyCalc(r);
+    return rows;
+}
+
+// PostgreSQL's driver prepares statements as SQL-level PREPARE, which cannot
+// hold a DECLARE: the parameters go into the statement text as literals, each
+// written by the driver's own formatting, the same escaping it uses for the
+// values it binds.
+QString Query::withLiterals(const QString& sql) const
+{
+    static const QRegularExpression re(QStringLiteral("(?<![:\\w]):([A-Za-z_]\\w*)"));
+    const QSqlDriver* driver = m_conn->database().driver();
+    return mapOutsideLiterals(sql, [&](const QString& part) {
+        QString out;
+        qsizetype last = 0;
+        auto it = re.globalMatch(part);
+        while (it.hasNext()) {
+            const auto m = it.next();
+            out += part.mid(last, m.capturedStart() - last);
+            const QVariant v = m_params.value(m.captured(1).toLower());
+            QSqlField f(QString(), QMetaType(QMetaType::QString));
+            if (v.isValid() && !v.isNull()) {
+                if (v.typeId() == QMetaType::QDate)
+                    f.setValue(v.toDate().toString(Qt::ISODate));
+                else {
+                    f = QSqlField(QString(), v.metaType());
+                    f.setValue(v);
+                }
+            }
+            out += driver->formatValue(f);
+            last = m.capturedEnd();
+        }
+        out += part.mid(last);
+        return out;
+    });
+}
+
+void Query::cacheBlock(qint64 block, const QList<Record>& rows)
+{
     m_blocks.insert(block, rows);
     m_blockOrder.removeAll(block);
     m_blockOrder.append(block);
@@ -186,20 +224,157 @@ void Query::loadBlock(qint64 block)
         m_blocks.remove(m_blockOrder.takeFirst());
 }
 
+static int s_storeSerial = 0;
+
+// Runs the statement once. A result of at most one block is read whole and
+// leaves nothing behind in the database; a larger one stays in the database
+// for the blocks that follow.
+void Query::execute()
+{
+    releaseStore();
+    m_blocks.clear();
+    m_blockOrder.clear();
+    m_count = -1;
+    m_cursorAt = -1;
+    const QString sql = effectiveSql();
+    QSqlQuery q(m_conn->database());
+    q.setForwardOnly(true);
+    const QString name = QStringLiteral("trellane_q%1").arg(++s_storeSerial);
+    QList<Record> rows;
+    if (m_conn->backend() == Backend::PostgreSQL) {
+        // WITH HOLD keeps the result after the statement's transaction ends;
+        // the server holds it until the cursor is closed.
+        if (!q.exec(QStringLiteral("DECLARE %1 SCROLL CURSOR WITH HOLD FOR %2").arg(name, withLiterals(sql))))
+            throw sqlError(q.lastError());
+        m_store = Store::Cursor;
+        m_storeName = name;
+        if (!q.exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(kBlock + 1).arg(name)))
+            throw sqlError(q.lastError());
+        rows = readRows(q, 0, kBlock + 1);
+        m_cursorAt = rows.size();
+    } else {
+        // A probe of one block and one row more: a small result is kept as
+        // read; a larger one is stored once, in the query's order by rowid.
+        const QString probe = sql + QStringLiteral("\nLIMIT %1").arg(kBlock + 1);
+        if (!q.prepare(probe))
+            throw sqlError(q.lastError());
+        bindNamed(q, probe, m_params);
+        if (!q.exec())
+            throw sqlError(q.lastError());
+        rows = readRows(q, 0, kBlock + 1);
+        if (rows.size() > kBlock) {
+            const QString create = QStringLiteral("CREATE TEMP TABLE %1 AS %2").arg(name, sql);
+            if (!q.prepare(create))
+                throw sqlError(q.lastError());
+            bindNamed(q, create, m_params);
+            if (!q.exec())
+                throw sqlError(q.lastError());
+            q.finish();
+            m_store = Store::TempTable;
+            m_storeName = name;
+            readStoredBlock(0);
+            return;
+        }
+    }
+    if (rows.size() <= kBlock) {
+        releaseStore();
+        m_count = rows.size();
+    } else {
+        rows.removeLast();
+    }
+    cacheBlock(0, rows);
+}
+
+void Query::readStoredBlock(qint64 block)
+{
+    QSqlQuery q(m_conn->database());
+    q.setForwardOnly(true);
+    const qint64 first = block * kBlock;
+    if (m_store == Store::Cursor) {
+        if (m_cursorAt != first
+            && !q.exec(QStringLiteral("MOVE ABSOLUTE %1 IN %2").arg(first).arg(m_storeName)))
+            throw sqlError(q.lastError());
+        if (!q.exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(kBlock).arg(m_storeName)))
+            throw sqlError(q.lastError());
+    } else {
+        if (!q.prepare(QStringLiteral("SELECT * FROM temp.%1 WHERE rowid > ? AND rowid <= ? ORDER BY rowid").arg(m_storeName)))
+            throw sqlError(q.lastError());
+        q.bindValue(0, first);
+        q.bindValue(1, first + kBlock);
+        if (!q.exec())
+            throw sqlError(q.lastError());
+    }
+    const QList<Record> rows = readRows(q, first, kBlock);
+    m_cursorAt = rows.size() == kBlock ? first + kBlock : -1;
+    if (rows.size() < kBlock && m_count < 0)
+        m_count = first + rows.size();
+    cacheBlock(block, rows);
+}
+
+// A result kept in the database disappears with a rolled-back transaction
+// that made it (or with the connection): the statement then runs again.
+static bool storeLost(const EngineError& e)
+{
+    return e.nativeCode() == QLatin1String("34000") || e.message().contains(QLatin1String("no such table"));
+}
+
+void Query::loadBlock(qint64 block)
+{
+    if (m_store == Store::None) {
+        cacheBlock(block, {});  // a small result is whole in block 0
+        return;
+    }
+    try {
+        readStoredBlock(block);
+    } catch (const EngineError& e) {
+        if (!storeLost(e))
+            throw;
+        execute();
+        if (block > 0 && m_store != Store::None)
+            readStoredBlock(block);
+    }
+}
+
+// Closes the cursor or drops the temporary table; a store the database has
+// already lost (a rolled-back transaction, a closed connection) is let go.
+void Query::releaseStore()
+{
+    if (m_store == Store::None)
+        return;
+    const Store store = m_store;
+    m_store = Store::None;
+    m_cursorAt = -1;
+    if (!m_connGuard || !m_conn->isConnected())
+        return;
+    QSqlQuery q(m_conn->database());
+    if (store == Store::Cursor)
+        q.exec(QStringLiteral("CLOSE %1").arg(m_storeName));
+    else
+        q.exec(QStringLiteral("DROP TABLE IF EXISTS temp.%1").arg(m_storeName));
+}
+
+Query::~Query()
+{
+    releaseStore();
+}
+
 void Query::doOpen()
 {
     m_fields.clear();
     m_resultToField.clear();
-    m_blocks.clear();
-    m_blockOrder.clear();
-    m_count = -1;
     if (m_sql.join(QString()).trimmed().isEmpty())
         throw EngineError(QStringLiteral("The query has no SQL text"));
-    loadBlock(0);
+    try {
+        execute();
+    } catch (...) {
+        releaseStore();
+        throw;
+    }
 }
 
 void Query::doClose()
 {
+    releaseStore();
     m_blocks.clear();
     m_blockOrder.clear();
     m_count = -1;
@@ -237,24 +412,28 @@ qint64 Query::doCount()
 {
     if (m_count >= 0)
         return m_count;
-    const QString sql = QStringLiteral("SELECT COUNT(*) FROM (%1) q_count").arg(effectiveSql());
     QSqlQuery q(m_conn->database());
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw sqlError(q.lastError());
-    bindNamed(q, sql, m_params);
-    if (!q.exec())
-        throw sqlError(q.lastError());
-    m_count = q.next() ? q.value(0).toLongLong() : 0;
+    if (m_store == Store::Cursor) {
+        // The rows after the start: the command reports how many it passed.
+        if (!q.exec(QStringLiteral("MOVE ABSOLUTE 0 IN %1").arg(m_storeName))
+            || !q.exec(QStringLiteral("MOVE FORWARD ALL IN %1").arg(m_storeName)))
+            throw sqlError(q.lastError());
+        m_cursorAt = -1;
+        m_count = q.numRowsAffected();
+    } else {
+        if (!q.exec(QStringLiteral("SELECT MAX(rowid) FROM temp.%1").arg(m_storeName)))
+            throw sqlError(q.lastError());
+        m_count = q.next() ? q.value(0).toLongLong() : 0;
+    }
     q.finish();
     return m_count;
 }
 
+// Re-reading a query runs its statement again.
 bool Query::refetch(const Record& rec, Record& out)
 {
-    m_blocks.clear();
-    m_blockOrder.clear();
-    m_count = -1;
+    execute();
     return rowAt(rec.position, out);
 }
 

@@ -1,9 +1,15 @@
 #pragma once
-// A read-only result of stored SQL text with named parameters, read in
-// blocks of rows around the cursor.
+// A read-only result of stored SQL text with named parameters. The statement
+// runs once per open: a result larger than one block is kept by the database
+// (a server-side cursor on PostgreSQL, a temporary table on SQLite) and read
+// in blocks of rows around the cursor, so that a walk sees one consistent
+// result while only a few blocks are held in memory.
 #include "customerdb/DataSet.h"
 
 #include <QHash>
+
+class QSqlQuery;
+class QSqlRecord;
 
 namespace Db {
 
@@ -11,6 +17,7 @@ class Query : public DataSet {
     Q_OBJECT
 public:
     explicit Query(Connection* conn, QObject* parent = nullptr);
+    ~Query() override;
 
     // The SQL text, held as lines as stored.
     QStringList sql() const { return m_sql; }
@@ -43,9 +50,18 @@ protected:
     void doDelete(const Record& rec) override;
 
 private:
+    enum class Store { None, Cursor, TempTable };
+
     bool rowAt(qint64 pos, Record& out);
     void loadBlock(qint64 block);
+    void readStoredBlock(qint64 block);
+    void cacheBlock(qint64 block, const QList<Record>& rows);
     QString effectiveSql() const;
+    QString withLiterals(const QString& sql) const;
+    void execute();
+    void releaseStore();
+    void takeFields(const QSqlRecord& rec);
+    QList<Record> readRows(QSqlQuery& q, qint64 firstPos, int max);
 
     QStringList m_sql;
     QHash<QString, QVariant> m_params;
@@ -54,6 +70,9 @@ private:
     qint64 m_count = -1;
     QList<int> m_resultToField;  // result column -> field index
     int m_ridColumn = -1;
+    Store m_store = Store::None;
+    QString m_storeName;         // the cursor or temporary table
+    qint64 m_cursorAt = -1;      // rows the cursor has passed, -1 unknown
 };
 
 } // namespace Db

@@ -64,7 +64,7 @@ TableDef dealers()
         text("Provider", 5), text("WebAddress", 64),
     };
     t.indexes = {
-        index("DEALERCODE", {QStringLiteral("DealerCode")}),
+        index("DEALERCODE", {QStringLiteral("DealerCode")}, true),
         index("NAME", {QStringLiteral("Name")}),
         index("LASTNAME", {QStringLiteral("LastName")}),
         index("VENDORID", {QStringLiteral("VendorID")}),

@@ -13,12 +13,10 @@ QString dataDirectory()
     if (dir.isEmpty())
         dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
               + QStringLiteral("/TrellaneEMC");
-    QDir().mkpath(dir);
     return QDir::cleanPath(dir);
 }
 
-static Db::ConnectionSettings settingsFor(const char* envName, const QString& sqliteName,
-                                          const QString& service)
+static Db::ConnectionSettings settingsFor(const QString& sqliteName, const QString& service)
 {
     Db::ConnectionSettings s;
     if (QStringLiteral(TRELLANE_DB_BACKEND) == QLatin1String("postgres")) {
@@ -26,21 +24,20 @@ static Db::ConnectionSettings settingsFor(const char* envName, const QString& sq
         s.pgService = service;
     } else {
         s.backend = Db::Backend::SQLite;
-        const QString fromEnv = qEnvironmentVariable(envName);
-        s.sqliteFile = fromEnv.isEmpty() ? dataDirectory() + QLatin1Char('/') + sqliteName : fromEnv;
+        s.sqliteFile = dataDirectory() + QLatin1Char('/') + sqliteName;
     }
     return s;
 }
 
 Db::ConnectionSettings customerDatabase()
 {
-    return settingsFor("TRELLANE_CUSTOMER_DB", QStringLiteral("Trellaneemc.sqlite"),
+    return settingsFor(QStringLiteral("Trellaneemc.sqlite"),
                        QStringLiteral(TRELLANE_PG_CUSTOMER_SERVICE));
 }
 
 Db::ConnectionSettings practiceDatabase()
 {
-    return settingsFor("TRELLANE_PRACTICE_DB", QStringLiteral("mwddf.sqlite"),
+    return settingsFor(QStringLiteral("mwddf.sqlite"),
                        QStringLiteral(TRELLANE_PG_PRACTICE_SERVICE));
 }
 

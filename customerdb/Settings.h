@@ -9,13 +9,13 @@
 namespace Settings {
 
 // Folder of the embedded databases and default shares: TRELLANE_SQLITE_DIR
-// when set at build time, else the user's application data folder.
+// when set at build time, else the user's application data folder. Nothing
+// here makes the folder: the admin tool does when it creates the databases.
 QString dataDirectory();
 
 // The customer database (connTrellaneEMC) and the practice database
-// (connMedisoft). The environment variables TRELLANE_CUSTOMER_DB and
-// TRELLANE_PRACTICE_DB name other SQLite files (used by the admin tool's
-// callers and by screenshots); PostgreSQL uses the libpq services.
+// (connMedisoft): build options only, nothing read at run time; PostgreSQL
+// uses the libpq services.
 Db::ConnectionSettings customerDatabase();
 Db::ConnectionSettings practiceDatabase();
 

@@ -84,6 +84,18 @@ QString SqlDialect::translateSql(const QString& sql, const QDate& pinnedToday) c
     return translateStatement(translated);
 }
 
+// An amount as whole cents written in decimal text, so that 19.99 is stored
+// as exactly 19.99 and never as the nearest binary fraction.
+static QVariant centsText(const QVariant& v)
+{
+    const qint64 cents = qRound64(v.toDouble() * 100.0);
+    const qint64 whole = cents < 0 ? -cents : cents;
+    return QStringLiteral("%1%2.%3")
+        .arg(cents < 0 ? QStringLiteral("-") : QString())
+        .arg(whole / 100)
+        .arg(whole % 100, 2, 10, QLatin1Char('0'));
+}
+
 // ---- SQLite -----------------------------------------------------------------
 
 QString SqliteDialect::driverName() const { return QStringLiteral("QSQLITE"); }
@@ -129,8 +141,11 @@ QString SqliteDialect::columnType(const FieldDef& f) const
     case FieldType::DateTime:
         return QStringLiteral("DATETIME");
     case FieldType::Float:
-    case FieldType::Currency:
         return QStringLiteral("REAL");
+    case FieldType::Currency:
+        // Exact cents: SQLite keeps the decimal text as written (a numeric
+        // affinity would turn 19.99 into a binary fraction).
+        return QStringLiteral("TEXT");
     }
     return QStringLiteral("TEXT");
 }
@@ -192,21 +207,29 @@ QVariant SqliteDialect::bindValue(const FieldDef& f, const QVariant& v) const
         return QVariant(v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat)));
     case FieldType::Boolean:
         return QVariant(v.toBool() ? 1 : 0);
+    case FieldType::Currency:
+        return centsText(v);
     default:
         return v;
     }
 }
 
-// A row posted without a number takes the highest number plus one.
+// A row posted without a number takes the highest number plus one. The
+// highest number is read through the field's order expression, which the
+// field's index serves, rather than by reading every row (a plain MAX cannot
+// use that index); the trigger is made again on every schema update.
 QStringList SqliteDialect::autoNumberAfter(const TableDef& t) const
 {
     if (t.autoNumberField.isEmpty())
         return {};
     const QString tq = quoteName(t.name);
     const QString fq = quoteName(t.autoNumberField);
-    return {QStringLiteral("CREATE TRIGGER IF NOT EXISTS tr_%1_autonumber AFTER INSERT ON %2 WHEN NEW.%3 IS NULL "
-                           "BEGIN UPDATE %2 SET %3 = (SELECT COALESCE(MAX(%3),0)+1 FROM %2) WHERE _rid = NEW._rid; END")
-                .arg(objectName(t.name), tq, fq)};
+    const QString trigger = QStringLiteral("tr_%1_autonumber").arg(objectName(t.name));
+    return {QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(trigger),
+            QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON %2 WHEN NEW.%3 IS NULL "
+                           "BEGIN UPDATE %2 SET %3 = (SELECT COALESCE(MAX(%3),0)+1 FROM (SELECT %3 FROM %2 "
+                           "ORDER BY %4 DESC LIMIT 1)) WHERE _rid = NEW._rid; END")
+                .arg(trigger, tq, fq, orderExpression(fq, FieldType::Integer))};
 }
 
 // ---- PostgreSQL ---------------------------------------------------------------
@@ -347,8 +370,9 @@ QString PostgresDialect::columnType(const FieldDef& f) const
     case FieldType::DateTime:
         return QStringLiteral("TIMESTAMP");
     case FieldType::Float:
-    case FieldType::Currency:
         return QStringLiteral("DOUBLE PRECISION");
+    case FieldType::Currency:
+        return QStringLiteral("NUMERIC(14,2)");
     }
     return QStringLiteral("TEXT");
 }
@@ -417,6 +441,8 @@ QVariant PostgresDialect::bindValue(const FieldDef& f, const QVariant& v) const
         return QVariant(v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat)));
     case FieldType::Boolean:
         return QVariant(v.toBool());
+    case FieldType::Currency:
+        return centsText(v);
     default:
         return v;
     }
@@ -427,18 +453,33 @@ QString PostgresDialect::sequenceName(const TableDef& t) const
     return objectName(t.name + QStringLiteral("_") + t.autoNumberField) + QStringLiteral("_seq");
 }
 
-QStringList PostgresDialect::autoNumberBefore(const TableDef& t) const
+// A row posted without a number takes the highest stored number plus one, as
+// on SQLite, so that the numbering follows rows loaded by any means. New
+// numbers are taken one transaction at a time (a lock held until commit), so
+// that two consoles never take the same one. Databases made when a sequence
+// numbered the rows lose the sequence and its column default.
+QStringList PostgresDialect::autoNumberAfter(const TableDef& t) const
 {
     if (t.autoNumberField.isEmpty())
         return {};
-    return {QStringLiteral("CREATE SEQUENCE IF NOT EXISTS %1").arg(sequenceName(t))};
-}
-
-QString PostgresDialect::autoNumberDefault(const TableDef& t) const
-{
-    if (t.autoNumberField.isEmpty())
-        return {};
-    return QStringLiteral(" DEFAULT nextval('%1')").arg(sequenceName(t));
+    const QString tq = quoteName(t.name);
+    const QString fq = quoteName(t.autoNumberField);
+    const QString name = QStringLiteral("tr_%1_autonumber").arg(objectName(t.name));
+    return {QStringLiteral("ALTER TABLE %1 ALTER COLUMN %2 DROP DEFAULT").arg(tq, fq),
+            QStringLiteral("DROP SEQUENCE IF EXISTS %1").arg(sequenceName(t)),
+            QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $body$\n"
+                           "BEGIN\n"
+                           "  IF NEW.%2 IS NULL THEN\n"
+                           "    PERFORM pg_advisory_xact_lock(hashtext('%3'));\n"
+                           "    SELECT COALESCE(MAX(%2), 0) + 1 INTO NEW.%2\n"
+                           "      FROM (SELECT %2 FROM %4 ORDER BY %5 DESC LIMIT 1) highest;\n"
+                           "  END IF;\n"
+                           "  RETURN NEW;\n"
+                           "END\n"
+                           "$body$")
+                .arg(name, fq, name, tq, orderExpression(fq, FieldType::Integer)),
+            QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(name, tq),
+            QStringLiteral("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(name, tq)};
 }
 
 } // namespace Db

@@ -108,9 +108,9 @@ public:
     QString orderExpression(const QString& quoted, FieldType t) const override;
     QVariant orderValue(const FieldDef& f, const QVariant& raw) const override;
     QVariant bindValue(const FieldDef& f, const QVariant& v) const override;
-    QStringList autoNumberBefore(const TableDef& t) const override;
-    QString autoNumberDefault(const TableDef& t) const override;
-    QStringList autoNumberAfter(const TableDef&) const override { return {}; }
+    QStringList autoNumberBefore(const TableDef&) const override { return {}; }
+    QString autoNumberDefault(const TableDef&) const override { return {}; }
+    QStringList autoNumberAfter(const TableDef& t) const override;
 
 protected:
     QString dateAddDays(const QString& today, const QString& sign, const QString& days) const override;

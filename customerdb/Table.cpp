@@ -414,12 +414,44 @@ void Table::doUpdate(const Record& before, const Record& after)
     if (sets.isEmpty())
         return;
     vals << after.rid;
-    m_conn->exec(QStringLiteral("UPDATE %1 SET %2 WHERE _rid = ?").arg(m_conn->quoteName(m_def->name), sets.join(QStringLiteral(", "))), vals);
+    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE _rid = ?").arg(m_conn->quoteName(m_def->name), sets.join(QStringLiteral(", ")));
+    if (execCountingRows(sql, vals) == 0)
+        throw recordChangedError();
 }
 
 void Table::doDelete(const Record& rec)
 {
-    m_conn->exec(QStringLiteral("DELETE FROM %1 WHERE _rid = ?").arg(m_conn->quoteName(m_def->name)), {rec.rid});
+    if (execCountingRows(QStringLiteral("DELETE FROM %1 WHERE _rid = ?").arg(m_conn->quoteName(m_def->name)), {rec.rid}) == 0)
+        throw recordChangedError();
+}
+
+// Fields of a unique index tell records apart: cutting one could make it
+// another record's value.
+bool Table::keepsWhole(int fieldIndex) const
+{
+    if (!m_def)
+        return false;
+    const QString& name = m_fields[fieldIndex].name;
+    for (const IndexDef& ix : m_def->indexes)
+        if (ix.unique)
+            for (const QString& f : ix.fields)
+                if (f.compare(name, Qt::CaseInsensitive) == 0)
+                    return true;
+    return false;
+}
+
+// Runs a write of one row and returns how many rows it changed.
+int Table::execCountingRows(const QString& sql, const QVariantList& vals)
+{
+    m_conn->connect();
+    QSqlQuery q(m_conn->database());
+    if (!q.prepare(sql))
+        throw sqlError(q.lastError());
+    for (int i = 0; i < vals.size(); ++i)
+        q.bindValue(i, vals[i]);
+    if (!q.exec())
+        throw sqlError(q.lastError());
+    return q.numRowsAffected();
 }
 
 bool Table::findKey(const QVariantList& values)

@@ -63,8 +63,10 @@ protected:
     qint64 doInsert(const Record& rec) override;
     void doUpdate(const Record& before, const Record& after) override;
     void doDelete(const Record& rec) override;
+    bool keepsWhole(int fieldIndex) const override;
 
 private:
+    int execCountingRows(const QString& sql, const QVariantList& vals);
     struct Cond {
         QString sql;
         QVariantList values;

@@ -131,6 +131,7 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     Db::ConnectionSettings practice;
     practice.sqliteFile = scratch.filePath(QStringLiteral("practice.sqlite"));
+    practice.createIfMissing = true;
 
     const int perOrder = qMax(1, qEnvironmentVariableIntValue("TRELLANE_BENCH_KEYSTROKES") ?: 2000);
     QRandomGenerator rng(quint32(qMax(1, qEnvironmentVariableIntValue("TRELLANE_BENCH_SEED"))));

@@ -151,6 +151,46 @@ private slots:
         conn->disconnect();
         QVERIFY(!cas.isOpen() && !trn.isOpen() && !def.isOpen());
     }
+
+    // A new case takes the number after the highest stored one, also when
+    // cases came in with numbers of their own, and a number is never stored
+    // twice.
+    void caseNumbersFollowStoredCases()
+    {
+        Table cas(conn.get());
+        cas.setTableName(QStringLiteral("MWCAS"));
+        cas.setIndexFieldNames(QStringLiteral("Case Number"));
+        cas.open();
+        auto loadCase = [&](int number) {
+            conn->exec(QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, 'CH9')")
+                           .arg(conn->quoteName(QStringLiteral("MWCAS")), conn->quoteName(QStringLiteral("Case Number")),
+                                conn->quoteName(QStringLiteral("Chart Number"))),
+                       {number});
+        };
+        auto newCase = [&] {
+            addCase(cas, QStringLiteral("CH1"), QStringLiteral("E1"), false);
+            return cas.fieldByName(QStringLiteral("Case Number")).asInteger();
+        };
+        QCOMPARE(newCase(), 1);
+        loadCase(40);
+        QCOMPARE(newCase(), 41);
+        loadCase(7);
+        QCOMPARE(newCase(), 42);
+        QVERIFY_THROWS_EXCEPTION(EngineError, loadCase(41));
+        cas.append();
+        cas.fieldByName(QStringLiteral("Case Number")).setValue(42);
+        QVERIFY_THROWS_EXCEPTION(EngineError, cas.post());
+        cas.cancel();
+        // The numbering survives an upgrade of the schema, also of one
+        // whose cases were numbered by a sequence of their own.
+        if (TestDb::isPostgres()) {
+            conn->exec(QStringLiteral("CREATE SEQUENCE mwcas_case_number_seq"));
+            conn->exec(QStringLiteral("ALTER TABLE mwcas ALTER COLUMN \"case number\" SET DEFAULT nextval('mwcas_case_number_seq')"));
+        }
+        conn->createSchema();
+        QCOMPARE(newCase(), 43);
+        QCOMPARE(cas.recordCount(), 6);
+    }
 };
 
 QTEST_MAIN(TestPractice)

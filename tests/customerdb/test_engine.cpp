@@ -5,7 +5,11 @@
 #include "tests/support/TestDb.h"
 
 #include <QSignalSpy>
+#include <QSet>
 #include <QtTest>
+
+#include <ctime>
+#include <functional>
 
 using namespace Db;
 
@@ -325,6 +329,48 @@ private slots:
         QVERIFY(t.isEmpty());
     }
 
+    // A row another connection deleted: saving, editing and deleting it say
+    // so, and a refused save keeps the edit with what was typed.
+    void writesToARowGoneElsewhereAreRefused()
+    {
+        Table t(conn.get());
+        addTypedPeople(t);
+        Connection other(QStringLiteral("other"), &catalog());
+        other.setSettings(settings);
+        other.connect();
+        const QString gone = QStringLiteral("The record was changed or deleted by another user.");
+        auto deleteElsewhere = [&](int id) {
+            other.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+                           .arg(other.quoteName(QStringLiteral("People")), other.quoteName(QStringLiteral("Id"))),
+                       {id});
+        };
+        auto messageOf = [](const std::function<void()>& step) {
+            try {
+                step();
+            } catch (const EngineError& e) {
+                return e.message();
+            }
+            return QString();
+        };
+
+        QVERIFY(t.findKey({20}));
+        t.edit();
+        t.fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("Typed"));
+        deleteElsewhere(20);
+        QCOMPARE(messageOf([&] { t.post(); }), gone);
+        QCOMPARE(t.state(), DataSetState::Edit);
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Typed"));
+        t.cancel();
+        QCOMPARE(messageOf([&] { t.edit(); }), gone);
+        QCOMPARE(t.state(), DataSetState::Browse);
+        QCOMPARE(messageOf([&] { t.del(); }), gone);
+
+        QVERIFY(t.findKey({30}));
+        deleteElsewhere(30);
+        QCOMPARE(messageOf([&] { t.del(); }), gone);
+        other.disconnect();
+    }
+
     // A second connection sees committed changes on refresh; the cursor stays.
     void refreshKeepsPosition()
     {
@@ -503,6 +549,106 @@ private slots:
         q.setSql({QStringLiteral("Select Count(*) N From People Where Born = CurDate()")});
         q.open();
         QCOMPARE(q.fieldByName(QStringLiteral("N")).asInteger(), 1);
+    }
+
+    // A result of many blocks with many ties in its order is one result:
+    // every row once and in order, forward and back, whatever changes after
+    // the query was opened (rows, the date).
+    void queryWalksOneConsistentResult()
+    {
+        const int n = 2000;
+        conn->beginTransaction();
+        for (int i = 0; i < n; ++i) {
+            const int id = (i * 7919) % n + 1;
+            conn->exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5) VALUES (?, ?, ?, ?)")
+                           .arg(conn->quoteName(QStringLiteral("People")), conn->quoteName(QStringLiteral("Id")),
+                                conn->quoteName(QStringLiteral("Name")), conn->quoteName(QStringLiteral("City")),
+                                conn->quoteName(QStringLiteral("Born"))),
+                       {id, QStringLiteral("N%1").arg(id % 7), QStringLiteral("C%1").arg(id % 3),
+                        QDate(2026, 1, 1).addDays(id % 5)});
+        }
+        conn->commit();
+        conn->setPinnedToday(QDate(2026, 1, 3));
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select Id, City, Name From People"), QStringLiteral("Where Born <= CurDate() + 2 And Name >= :from"),
+                  QStringLiteral("Order By City, Name")});
+        q.setParam(QStringLiteral("from"), QStringLiteral("N0"));
+        q.open();
+        // Changed after the open: neither the rows nor the date count.
+        conn->setPinnedToday(QDate(2020, 1, 1));
+        conn->exec(QStringLiteral("DELETE FROM %1 WHERE %2 > 1000")
+                       .arg(conn->quoteName(QStringLiteral("People")), conn->quoteName(QStringLiteral("Id"))));
+
+        auto keyOf = [&] {
+            return q.fieldByName(QStringLiteral("City")).asString() + q.fieldByName(QStringLiteral("Name")).asString();
+        };
+        QList<int> forward;
+        QString lastKey;
+        for (q.first(); !q.eof(); q.next()) {
+            QVERIFY2(keyOf() >= lastKey, qPrintable(keyOf()));
+            lastKey = keyOf();
+            forward << q.fieldByName(QStringLiteral("Id")).asInteger();
+        }
+        QCOMPARE(forward.size(), n);
+        QCOMPARE(QSet<int>(forward.begin(), forward.end()).size(), n);
+        QList<int> backward;
+        for (q.last(); !q.bof(); q.prior())
+            backward.prepend(q.fieldByName(QStringLiteral("Id")).asInteger());
+        QCOMPARE(backward, forward);
+        QCOMPARE(q.recordCount(), n);
+        q.close();
+
+        // A small result reads whole; its count and last row agree.
+        q.setSql({QStringLiteral("Select Id From People Where Born <= CurDate() - 1 And Name >= :from Order By Id")});
+        conn->setPinnedToday(QDate(2026, 1, 2));
+        q.open();
+        QCOMPARE(q.recordCount(), 200);
+        q.last();
+        QCOMPARE(q.moveBy(-199), -199);
+        QVERIFY(!q.bof());
+        q.close();
+
+        // Opened in a transaction that is rolled back, the stored result
+        // goes with it: the statement runs again and the walk goes on.
+        conn->beginTransaction();
+        q.setSql({QStringLiteral("Select Id From People Order By Id")});
+        q.open();
+        conn->rollback();
+        QCOMPARE(q.moveBy(999), 999);
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 1000);
+        q.close();
+    }
+
+    // Unpinned, the database's today is the local date, in a time zone
+    // where it is not the date in UTC (ahead or behind, as the hour allows).
+    void unpinnedTodayIsTheLocalDate()
+    {
+        if (TestDb::isPostgres())
+            QSKIP("the server's own date");
+        const QByteArray zoneBefore = qgetenv("TZ");
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        qputenv("TZ", utc.tm_hour >= 10 ? "<+14>-14" : "<-12>+12");
+        tzset();
+        std::tm local{};
+        localtime_r(&now, &local);
+        const QDate localDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+        const QDate utcDate(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday);
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select CurDate() D, CurDate() + 1 N")});
+        q.open();
+        const QDate today = toDate(q.fieldByName(QStringLiteral("D")).value());
+        const QDate tomorrow = toDate(q.fieldByName(QStringLiteral("N")).value());
+        q.close();
+        if (zoneBefore.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zoneBefore);
+        tzset();
+        QVERIFY(localDate != utcDate);
+        QCOMPARE(today, localDate);
+        QCOMPARE(tomorrow, localDate.addDays(1));
     }
 
     // Numbers beyond 32 bits are refused by an integer field, and read whole

@@ -5,6 +5,7 @@
 #include "customerdb/DataVersionName.h"
 #include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
+#include "customerdb/Settings.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
@@ -91,6 +92,58 @@ private slots:
         reg.refresh();
         QCOMPARE(reg.recordCount(), 1);
         QCOMPARE(conn->storedSchemaVersion(), 1);
+    }
+
+    // A dealer code tells resellers apart: a second dealer with a stored
+    // code is refused, and so is a code longer than the field, never cut.
+    // A database that already holds a code twice still upgrades, and says
+    // which codes stand in the way of the unique index.
+    void dealerCodesAreUnique()
+    {
+        Table d(conn.get());
+        CustomerDb::setupDealers(d);
+        d.open();
+        auto addDealer = [&](const QString& code) {
+            d.append();
+            d.fieldByName(QStringLiteral("DealerCode")).setValue(code);
+            d.post();
+        };
+        addDealer(QStringLiteral("ACME"));
+        QVERIFY_THROWS_EXCEPTION(EngineError, addDealer(QStringLiteral("ACME")));
+        QCOMPARE(d.state(), DataSetState::Insert);
+        d.cancel();
+        d.append();
+        try {
+            d.fieldByName(QStringLiteral("DealerCode")).setValue(QStringLiteral("ACME-WEST-1"));
+            QFAIL("a code longer than the field was taken");
+        } catch (const EngineError& e) {
+            QCOMPARE(e.message(), QStringLiteral("'ACME-WEST-1' is too long for DealerCode: it holds at most 10 characters."));
+        }
+        d.cancel();
+        QCOMPARE(d.recordCount(), 1);
+        d.close();
+
+        conn->exec(QStringLiteral("DROP INDEX uq_dealers_dealercode"));
+        for (const char* code : {"ACME", "BETA", "BETA", "CORE"})
+            conn->exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)")
+                           .arg(conn->quoteName(QStringLiteral("Dealers")), conn->quoteName(QStringLiteral("DealerCode"))),
+                       {QString::fromLatin1(code)});
+        QCOMPARE(conn->createSchema(),
+                 QStringList{QStringLiteral("Dealers: DealerCode is not unique; stored more than once: ACME, BETA")});
+        QCOMPARE(conn->scalar(QStringLiteral("SELECT COUNT(*) FROM %1").arg(conn->quoteName(QStringLiteral("Dealers")))).toInt(), 5);
+        QCOMPARE(conn->storedSchemaVersion(), 1);
+    }
+
+    // The console's databases are build settings: nothing in the
+    // environment points it at other files.
+    void databasesComeFromTheBuild()
+    {
+        qputenv("TRELLANE_CUSTOMER_DB", "/tmp/elsewhere-customer.sqlite");
+        qputenv("TRELLANE_PRACTICE_DB", "/tmp/elsewhere-practice.sqlite");
+        QVERIFY(!Settings::customerDatabase().sqliteFile.contains(QLatin1String("elsewhere")));
+        QVERIFY(!Settings::practiceDatabase().sqliteFile.contains(QLatin1String("elsewhere")));
+        qunsetenv("TRELLANE_CUSTOMER_DB");
+        qunsetenv("TRELLANE_PRACTICE_DB");
     }
 
     void storedQueries()

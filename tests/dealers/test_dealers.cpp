@@ -299,6 +299,21 @@ private slots:
         QCOMPARE(stored("Name"), QStringLiteral("ZENITH"));
         QVERIFY(dealers().findKey({QStringLiteral("ACME")}));
         QCOMPARE(stored("Name"), QStringLiteral("ACME SOFTWARE"));
+
+        // A code another dealer holds, or one longer than the field holds,
+        // is refused the same way, never stored beside it or cut.
+        for (const QString& code : {QStringLiteral("ACME"), QStringLiteral("ACME-WEST-1")}) {
+            tab->btnNewDealerClick();
+            box("edtDealerCode")->setText(code);
+            box("edtDealerName")->setText(QStringLiteral("SECOND DEALER"));
+            QVERIFY(!Trellane::runCommand([&] { tab->btnSavDealerClick(); }));
+            QCOMPARE(dealers().state(), DataSetState::Insert);
+            QCOMPARE(box("edtDealerCode")->text(), code);
+            QCOMPARE(box("edtDealerName")->text(), QStringLiteral("SECOND DEALER"));
+            tab->btnCancelDealerClick();
+        }
+        QCOMPARE(platform->errors.size(), 4);
+        QCOMPARE(dealers().recordCount(), 5);
     }
 
     void noticeLineTabs()

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -400,6 +401,7 @@ private slots:
         QTest::addColumn<QString>("which");
         QTest::newRow("customer database") << "customer";
         QTest::newRow("practice database") << "practice";
+        QTest::newRow("customer file missing") << "customer file";
         QTest::newRow("customer tables missing") << "no tables";
     }
 
@@ -410,7 +412,9 @@ private slots:
         missing.backend = TestDb::backend();
         missing.sqliteFile = dir->filePath(QStringLiteral("no/such/folder/db.sqlite"));
         missing.pgDatabase = QStringLiteral("t_no_such_database_%1").arg(QCoreApplication::applicationPid());
-        if (which == QLatin1String("customer"))
+        if (which == QLatin1String("customer file"))
+            missing.sqliteFile = dir->filePath(QStringLiteral("Trellaneemc.sqlite"));
+        if (which.startsWith(QLatin1String("customer")))
             settings.customer = missing;
         else if (which == QLatin1String("practice"))
             settings.practice = missing;
@@ -424,6 +428,12 @@ private slots:
 
         QCOMPARE(plat->errors.size(), 1);
         QVERIFY(!plat->errors.first().trimmed().isEmpty());
+        // A missing file is named, and neither it nor its folder is made.
+        if (!TestDb::isPostgres() && which != QLatin1String("no tables")) {
+            QVERIFY2(plat->errors.first().contains(QDir::toNativeSeparators(missing.sqliteFile)), qPrintable(plat->errors.first()));
+            QVERIFY(!QFileInfo::exists(missing.sqliteFile));
+            QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("no"))));
+        }
         QCOMPARE(terminated, 1);
         QCOMPARE(errorsWhenTerminated, 1); // the message came first
         // The steps before the databases ran.

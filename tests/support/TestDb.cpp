@@ -33,6 +33,7 @@ Db::ConnectionSettings fresh(const QString& tag)
     s.backend = backend();
     if (s.backend == Db::Backend::SQLite) {
         s.sqliteFile = tempDir().filePath(name + QStringLiteral(".sqlite"));
+        s.createIfMissing = true;
         return s;
     }
     // A new database on the server the test script started (libpq env).

@@ -13,7 +13,8 @@ namespace TestDb {
 Db::Backend backend();
 bool isPostgres();
 
-// Settings of a new, empty database named after tag (unique per process).
+// Settings of a new, empty database named after tag (unique per process);
+// on SQLite the file is made when first connected.
 Db::ConnectionSettings fresh(const QString& tag);
 
 // Appends one record with the given field values to a table of conn.
