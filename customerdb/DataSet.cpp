@@ -127,10 +127,20 @@ DataSet::~DataSet()
         m_connGuard->detach(this);
 }
 
-void DataSet::requireActive() const
+void DataSet::requireActive()
 {
     if (m_state == DataSetState::Inactive)
         throw EngineError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    m_conn->reconnectIfLost();
+}
+
+void DataSet::resumeAfterReconnect()
+{
+    doOpen();
+    if (m_state == DataSetState::Browse)
+        refresh();
+    else
+        emit dataChanged();
 }
 
 void DataSet::open()
@@ -381,7 +391,10 @@ qint64 DataSet::recordCount()
 
 void DataSet::append()
 {
-    requireActive();
+    // A new record needs no database until it is posted: it can be started
+    // while the connection is lost (a failed post puts it back so).
+    if (m_state == DataSetState::Inactive)
+        throw EngineError(QStringLiteral("Cannot perform this operation on a closed dataset"));
     if (readOnly())
         throw EngineError(QStringLiteral("Cannot modify a read-only dataset"));
     checkBrowseMode();
@@ -452,7 +465,13 @@ void DataSet::cancel()
         m_state = DataSetState::Browse;
         m_modified = false;
         Record back;
-        if (m_savedHadCurrent && refetch(m_saved, back)) {
+        if (m_conn->isLost()) {
+            // Nothing to read from: back to the record as it was read last.
+            if (m_savedHadCurrent)
+                setCurrent(m_saved);
+            else
+                setNoCurrent();
+        } else if (m_savedHadCurrent && refetch(m_saved, back)) {
             setCurrent(back);
         } else if (fetchFirst(back)) {
             setCurrent(back);

@@ -120,10 +120,10 @@ void Query::loadBlock(qint64 block)
     QSqlQuery q(m_conn->database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     bindNamed(q, sql, m_params);
     if (!q.exec())
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     const QSqlRecord rec = q.record();
     if (m_fields.isEmpty() && m_resultToField.isEmpty()) {
         m_ridColumn = -1;
@@ -241,10 +241,10 @@ qint64 Query::doCount()
     QSqlQuery q(m_conn->database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     bindNamed(q, sql, m_params);
     if (!q.exec())
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     m_count = q.next() ? q.value(0).toLongLong() : 0;
     q.finish();
     return m_count;

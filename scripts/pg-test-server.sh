@@ -2,6 +2,8 @@
 # Starts or stops a private PostgreSQL server for the tests, listening only on
 # a Unix socket in its own folder. "start DIR" prints the libpq environment
 # (PGHOST, PGPORT, PGUSER) to source; "stop DIR" ends it and removes DIR.
+# "restart DIR" restarts it (its sessions are cut) and "halt DIR" stops it
+# keeping its data, for "start DIR" to start it again.
 set -euo pipefail
 cmd=${1:?start or stop}
 dir=${2:?folder}
@@ -20,6 +22,12 @@ start)
   run "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
     -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" start >/dev/null
   echo "export PGHOST=$dir PGPORT=$port PGUSER=postgres"
+  ;;
+restart)
+  run "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 60 restart >/dev/null
+  ;;
+halt)
+  run "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
   ;;
 stop)
   [ -f "$dir/data/postmaster.pid" ] && run "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null || true

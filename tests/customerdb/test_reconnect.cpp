@@ -1,0 +1,275 @@
+// A console left open while its database goes away and comes back: on
+// PostgreSQL a real server (this test's own, so that restarting it disturbs
+// no other test) restarted or stopped between two actions; on SQLite a
+// second connection holding the write lock.
+#include "customerdb/DataModule.h"
+#include "customerdb/Schema.h"
+#include "tests/support/TestDb.h"
+
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Db;
+
+namespace {
+
+const QString kLost = QStringLiteral("The connection to the customer database was lost: ");
+const QString kNext = QStringLiteral(". The next action reconnects.");
+
+// The message of the error fn throws, or an empty text when it succeeds.
+template <typename Fn>
+QString errorOf(Fn fn)
+{
+    try {
+        fn();
+    } catch (const EngineError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+bool isLostMessage(const QString& m) { return m.startsWith(kLost) && m.endsWith(kNext); }
+
+} // namespace
+
+class TestReconnect : public QObject {
+    Q_OBJECT
+
+private:
+    QString m_serverDir;
+    std::unique_ptr<TDataModule> m_dm;
+
+    void server(const QString& command)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral("bash"), {QStringLiteral(TRELLANE_PG_TEST_SERVER), command, m_serverDir});
+        QVERIFY2(p.waitForFinished(120000) && p.exitCode() == 0, qPrintable(command + QStringLiteral(" failed")));
+    }
+
+    Table& dealers() { return *m_dm->tblDealer; }
+    QString code() { return dealers().fieldByName(QStringLiteral("DealerCode")).asString(); }
+    qint64 countOf(const QString& dealerCode)
+    {
+        return m_dm->connTrellaneEMC->scalar(QStringLiteral("SELECT COUNT(*) FROM Dealers WHERE DealerCode = ?"),
+                                            {dealerCode})
+            .toLongLong();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!TestDb::isPostgres())
+            return;
+        // Same port number as the shared server, offset: the socket lives in
+        // this test's own folder either way.
+        const int port = qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT") + 1000 : 56432;
+        QTemporaryDir dir(QStringLiteral("/tmp/trl-rc-XXXXXX"));
+        dir.setAutoRemove(false);  // the server script removes it
+        m_serverDir = dir.path();
+        qputenv("TRELLANE_PG_PORT", QByteArray::number(port));
+        server(QStringLiteral("start"));
+        qputenv("PGHOST", m_serverDir.toLocal8Bit());
+        qputenv("PGPORT", QByteArray::number(port));
+        qputenv("PGUSER", "postgres");
+    }
+
+    void cleanupTestCase()
+    {
+        m_dm.reset();
+        if (!m_serverDir.isEmpty())
+            server(QStringLiteral("stop"));
+    }
+
+    void init()
+    {
+        if (!TestDb::isPostgres())
+            return;
+        // A fresh Dealers table with D1..D5, the cursor on D3.
+        ConnectionSettings s;
+        s.backend = Backend::PostgreSQL;
+        s.pgDatabase = QStringLiteral("postgres");
+        m_dm = std::make_unique<TDataModule>(s, s);
+        Connection* conn = m_dm->connTrellaneEMC;
+        conn->createSchema();
+        conn->exec(QStringLiteral("DELETE FROM Dealers"));
+        for (const char* c : {"D1", "D2", "D3", "D4", "D5"})
+            TestDb::insertRow(conn, QStringLiteral("Dealers"),
+                              {{QStringLiteral("DealerCode"), QLatin1String(c)}, {QStringLiteral("Name"), QStringLiteral("Stored")}});
+        dealers().open();
+        QVERIFY(dealers().findKey({QStringLiteral("D3")}));
+    }
+
+    void cleanup() { m_dm.reset(); }
+
+    // The first action after a restart reports the loss, the second works
+    // on the same record, read again (another console changed it meanwhile);
+    // an open query is re-run and stays at its row.
+    void restartReportsOnceThenResumes()
+    {
+        if (!TestDb::isPostgres())
+            QSKIP("a server restart is a PostgreSQL matter");
+        Query q(m_dm->connTrellaneEMC);
+        q.setSqlText(QStringLiteral("SELECT DealerCode FROM Dealers ORDER BY DealerCode"));
+        q.open();
+        QCOMPARE(q.moveBy(3), 3);
+
+        server(QStringLiteral("restart"));
+        const QString first = errorOf([&] { dealers().next(); });
+        QVERIFY2(isLostMessage(first), qPrintable(first));
+        QCOMPARE(code(), QStringLiteral("D3"));
+
+        {
+            Connection other(QStringLiteral("other"), &CustomerDb::catalog());
+            other.setSettings(m_dm->connTrellaneEMC->settings());
+            other.exec(QStringLiteral("UPDATE Dealers SET Name = 'Changed' WHERE DealerCode = 'D3'"));
+        }
+        QCOMPARE(errorOf([&] { dealers().refresh(); }), QString());
+        QCOMPARE(code(), QStringLiteral("D3"));
+        QCOMPARE(dealers().fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Changed"));
+        QCOMPARE(q.fieldByName(QStringLiteral("DealerCode")).asString(), QStringLiteral("D4"));
+        q.next();
+        QCOMPARE(q.fieldByName(QStringLiteral("DealerCode")).asString(), QStringLiteral("D5"));
+        dealers().next();
+        QCOMPARE(code(), QStringLiteral("D4"));
+    }
+
+    // A Save that failed on the loss keeps the pending record and its typed
+    // values; the next Save stores it, once.
+    void failedSaveStoresOnce_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::newRow("new dealer") << true;
+        QTest::newRow("changed dealer") << false;
+    }
+
+    void failedSaveStoresOnce()
+    {
+        if (!TestDb::isPostgres())
+            QSKIP("a server restart is a PostgreSQL matter");
+        QFETCH(bool, adding);
+        const QString typed = adding ? QStringLiteral("D9") : QStringLiteral("D3");
+        if (adding) {
+            dealers().append();
+            dealers().fieldByName(QStringLiteral("DealerCode")).setValue(typed);
+        } else {
+            dealers().edit();
+        }
+        dealers().fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("Typed"));
+        const DataSetState pending = dealers().state();
+
+        server(QStringLiteral("restart"));
+        const QString first = errorOf([&] { dealers().post(); });
+        QVERIFY2(isLostMessage(first), qPrintable(first));
+        QCOMPARE(dealers().state(), pending);
+        QCOMPARE(code(), typed);
+        QCOMPARE(dealers().fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Typed"));
+
+        QCOMPARE(errorOf([&] { dealers().post(); }), QString());
+        QCOMPARE(dealers().state(), DataSetState::Browse);
+        QCOMPARE(countOf(typed), 1);
+        QCOMPARE(m_dm->connTrellaneEMC->scalar(QStringLiteral("SELECT Name FROM Dealers WHERE DealerCode = ?"), {typed})
+                     .toString().trimmed(),
+                 QStringLiteral("Typed"));
+        QCOMPARE(m_dm->connTrellaneEMC->scalar(QStringLiteral("SELECT COUNT(*) FROM Dealers")).toLongLong(), adding ? 6 : 5);
+    }
+
+    // A transaction open when the session went is gone: its commit fails,
+    // nothing of it is stored, and the next transaction works.
+    void transactionGoesWithTheSession()
+    {
+        if (!TestDb::isPostgres())
+            QSKIP("a server restart is a PostgreSQL matter");
+        Connection* conn = m_dm->connTrellaneEMC;
+        conn->beginTransaction();
+        conn->exec(QStringLiteral("INSERT INTO Dealers (DealerCode) VALUES ('D8')"));
+        server(QStringLiteral("restart"));
+        QVERIFY(isLostMessage(errorOf([&] { conn->commit(); })));
+        conn->rollback();
+        QVERIFY(!conn->inTransaction());
+        QCOMPARE(countOf(QStringLiteral("D8")), 0);
+        conn->beginTransaction();
+        conn->exec(QStringLiteral("INSERT INTO Dealers (DealerCode) VALUES ('D8')"));
+        conn->commit();
+        QCOMPARE(countOf(QStringLiteral("D8")), 1);
+    }
+
+    // While the server stays down every action is refused with the same
+    // message and the cursor stays; once it is back the next action works.
+    void serverDownLongerThanOneAction()
+    {
+        if (!TestDb::isPostgres())
+            QSKIP("a server restart is a PostgreSQL matter");
+        server(QStringLiteral("halt"));
+        for (int action = 0; action < 3; ++action) {
+            const QString m = errorOf([&] { action == 0 ? dealers().next() : dealers().refresh(); });
+            QVERIFY2(isLostMessage(m), qPrintable(m));
+            QCOMPARE(code(), QStringLiteral("D3"));
+        }
+        server(QStringLiteral("start"));
+        QCOMPARE(errorOf([&] { dealers().next(); }), QString());
+        QCOMPARE(code(), QStringLiteral("D4"));
+    }
+
+    // SQLite: a Save refused because another connection holds the write
+    // lock past the busy timeout says so, keeps the typed values, and the
+    // next Save stores them once the lock is released.
+    void lockedDatabaseKeepsTypedValues_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::newRow("new dealer") << true;
+        QTest::newRow("changed dealer") << false;
+    }
+
+    void lockedDatabaseKeepsTypedValues()
+    {
+        if (TestDb::isPostgres())
+            QSKIP("the write lock of a database file is a SQLite matter");
+        QFETCH(bool, adding);
+        ConnectionSettings s = TestDb::fresh(QStringLiteral("locked"));
+        s.busyTimeoutMs = 200;
+        TDataModule dm(s, s);
+        dm.connTrellaneEMC->createSchema();
+        TestDb::insertRow(dm.connTrellaneEMC, QStringLiteral("Dealers"), {{QStringLiteral("DealerCode"), QStringLiteral("D1")}});
+        Table& t = *dm.tblDealer;
+        t.open();
+        if (adding) {
+            t.append();
+            t.fieldByName(QStringLiteral("DealerCode")).setValue(QStringLiteral("D2"));
+        } else {
+            t.edit();
+        }
+        t.fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("Typed"));
+        const QString typed = t.fieldByName(QStringLiteral("DealerCode")).asString();
+
+        {
+            QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            holder.setDatabaseName(s.sqliteFile);
+            QVERIFY(holder.open());
+            QSqlQuery lock(holder);
+            QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
+            const QString m = errorOf([&] { t.post(); });
+            QVERIFY2(m.startsWith(QStringLiteral("The customer database is busy")), qPrintable(m));
+            QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Typed"));
+            QVERIFY(t.state() != DataSetState::Browse);
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        t.post();
+        QCOMPARE(dm.connTrellaneEMC->scalar(QStringLiteral("SELECT COUNT(*) FROM Dealers WHERE DealerCode = ? AND Name = 'Typed'"),
+                                            {typed})
+                     .toLongLong(),
+                 1);
+        QCOMPARE(dm.connTrellaneEMC->scalar(QStringLiteral("SELECT COUNT(*) FROM Dealers")).toLongLong(), adding ? 2 : 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReconnect)
+#include "test_reconnect.moc"
