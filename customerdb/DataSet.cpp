@@ -439,20 +439,25 @@ void DataSet::post()
     requireActive();
     if (m_state == DataSetState::Browse)
         return;
-    Record stored;
-    if (m_state == DataSetState::Insert) {
-        const qint64 rid = doInsert(m_current);
-        Record probe = m_current;
-        probe.rid = rid;
-        if (!refetch(probe, stored))
-            stored = probe;
-    } else {
+    Record probe = m_current;
+    if (m_state == DataSetState::Insert)
+        probe.rid = doInsert(m_current);
+    else
         doUpdate(m_saved, m_current);
-        if (!refetch(m_current, stored))
-            stored = m_current;
-    }
+    // The record is stored: from here on it is no longer pending, even when
+    // reading it back fails (a connection lost just now), or the next post
+    // would store it a second time. The reconnect reads it back.
     m_state = DataSetState::Browse;
     m_modified = false;
+    Record stored;
+    try {
+        if (!refetch(probe, stored))
+            stored = probe;
+    } catch (...) {
+        setCurrent(probe);
+        m_eof = m_bof = false;
+        throw;
+    }
     setCurrent(stored);
     m_eof = m_bof = false;
     emit stateChanged();

@@ -4,7 +4,13 @@
 // second connection holding the write lock.
 #include "customerdb/DataModule.h"
 #include "customerdb/Schema.h"
+#include "dealers/DealersTab.h"
+#include "helpers/Command.h"
+#include "tests/support/TestConsole.h"
 #include "tests/support/TestDb.h"
+#include "tests/support/TestPlatform.h"
+
+#include <QLineEdit>
 
 #include <QProcess>
 #include <QSqlDatabase>
@@ -217,6 +223,53 @@ private slots:
         QCOMPARE(code(), QStringLiteral("D4"));
     }
 
+    // The Dealers tab: a new dealer whose Save failed on the loss stays
+    // pending with the typed entries; the next Save stores it once and the
+    // panel shows it.
+    void dealersTabSaveAcrossRestart_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::newRow("new dealer") << true;
+        QTest::newRow("changed dealer") << false;
+    }
+
+    void dealersTabSaveAcrossRestart()
+    {
+        if (!TestDb::isPostgres())
+            QSKIP("a server restart is a PostgreSQL matter");
+        QFETCH(bool, adding);
+        m_dm.reset();
+        TestPlatform platform;
+        TestConsole console(QStringLiteral("reconnect"));
+        Table& t = *console.data().tblDealer;
+        TestDb::insertRow(console.data().connTrellaneEMC, QStringLiteral("Dealers"),
+                          {{QStringLiteral("DealerCode"), QStringLiteral("ACME")}, {QStringLiteral("Name"), QStringLiteral("STORED")}});
+        auto* tab = new TDealersTab(console, console.host());
+        t.open();
+        auto box = [tab](const char* name) { return tab->findChild<QLineEdit*>(QLatin1String(name)); };
+        const QString typedCode = adding ? QStringLiteral("NEW1") : QStringLiteral("ACME");
+        if (adding) {
+            tab->btnNewDealerClick();
+            box("edtDealerCode")->setText(typedCode);
+        }
+        box("edtDealerName")->setText(QStringLiteral("TYPED NAME"));
+
+        server(QStringLiteral("restart"));
+        QVERIFY(!Trellane::runCommand([&] { tab->btnSavDealerClick(); }));
+        QCOMPARE(platform.errors.size(), 1);
+        QVERIFY2(isLostMessage(platform.errors.first()), qPrintable(platform.errors.first()));
+        QCOMPARE(t.state(), adding ? DataSetState::Insert : DataSetState::Browse);
+        QCOMPARE(box("edtDealerCode")->text(), typedCode);
+        QCOMPARE(box("edtDealerName")->text(), QStringLiteral("TYPED NAME"));
+
+        QVERIFY(Trellane::runCommand([&] { tab->btnSavDealerClick(); }));
+        QCOMPARE(platform.errors.size(), 1);
+        QCOMPARE(t.state(), DataSetState::Browse);
+        QCOMPARE(box("edtDealerCode")->text(), typedCode);
+        QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("TYPED NAME"));
+        QCOMPARE(t.recordCount(), adding ? 2 : 1);
+    }
+
     // SQLite: a Save refused because another connection holds the write
     // lock past the busy timeout says so, keeps the typed values, and the
     // next Save stores them once the lock is released.
@@ -271,5 +324,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReconnect)
+QTEST_MAIN(TestReconnect)
 #include "test_reconnect.moc"
