@@ -76,7 +76,11 @@ private slots:
         // Same port number as the shared server, offset: the socket lives in
         // this test's own folder either way.
         const int port = qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT") + 1000 : 56432;
-        QTemporaryDir dir(QStringLiteral("/tmp/trl-rc-XXXXXX"));
+        // Inside the shared server's folder when there is one, so that a
+        // crash of this test leaves no server behind once that one stops.
+        const QString shared = qEnvironmentVariable("PGHOST");
+        QTemporaryDir dir(shared.startsWith(QLatin1Char('/')) ? shared + QStringLiteral("/reconnect-XXXXXX")
+                                                              : QStringLiteral("/tmp/trl-rc-XXXXXX"));
         dir.setAutoRemove(false);  // the server script removes it
         m_serverDir = dir.path();
         qputenv("TRELLANE_PG_PORT", QByteArray::number(port));
