@@ -2,6 +2,7 @@
 
 #include "customerdb/DataSet.h"
 
+#include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -159,8 +160,12 @@ EngineError Connection::failure(const QSqlError& e, const QString& context)
 
 void Connection::reconnectIfLost()
 {
-    if (!m_lost)
+    // A data set letting go of its results may run statements itself: on
+    // the old session they fail, they do not reconnect from within.
+    if (!m_lost || m_reconnecting)
         return;
+    m_reconnecting = true;
+    const auto done = qScopeGuard([this] { m_reconnecting = false; });
     // The old session's statements and results are useless: every open data
     // set lets go of them first (whatever it would still say to the server
     // fails, and is of no interest).
@@ -181,6 +186,7 @@ void Connection::reconnectIfLost()
         throw EngineError(lostMessage(), db.lastError().nativeErrorCode());
     }
     m_lost = false;
+    m_reconnecting = false;
     openDatabase(db);
     for (const QPointer<DataSet>& ds : sets)
         if (ds && ds->isOpen())

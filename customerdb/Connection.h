@@ -109,6 +109,7 @@ private:
     QDate m_pinnedToday;
     QList<QPointer<DataSet>> m_dataSets;
     bool m_lost = false;
+    bool m_reconnecting = false;
     QString m_lostText;            // the engine's text of the failure that lost it
     bool m_inTransaction = false;
     bool m_transactionLost = false;  // a transaction went with the session: its commit must fail

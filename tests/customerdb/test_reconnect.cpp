@@ -59,6 +59,13 @@ private:
         QVERIFY2(p.waitForFinished(120000) && p.exitCode() == 0, qPrintable(command + QStringLiteral(" failed")));
     }
 
+    static void newOrChanged()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::newRow("new dealer") << true;
+        QTest::newRow("changed dealer") << false;
+    }
+
     Table& dealers() { return *m_dm->tblDealer; }
     QString code() { return dealers().fieldByName(QStringLiteral("DealerCode")).asString(); }
     qint64 countOf(const QString& dealerCode)
@@ -150,46 +157,6 @@ private slots:
         QCOMPARE(code(), QStringLiteral("D4"));
     }
 
-    // A Save that failed on the loss keeps the pending record and its typed
-    // values; the next Save stores it, once.
-    void failedSaveStoresOnce_data()
-    {
-        QTest::addColumn<bool>("adding");
-        QTest::newRow("new dealer") << true;
-        QTest::newRow("changed dealer") << false;
-    }
-
-    void failedSaveStoresOnce()
-    {
-        if (!TestDb::isPostgres())
-            QSKIP("a server restart is a PostgreSQL matter");
-        QFETCH(bool, adding);
-        const QString typed = adding ? QStringLiteral("D9") : QStringLiteral("D3");
-        if (adding) {
-            dealers().append();
-            dealers().fieldByName(QStringLiteral("DealerCode")).setValue(typed);
-        } else {
-            dealers().edit();
-        }
-        dealers().fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("Typed"));
-        const DataSetState pending = dealers().state();
-
-        server(QStringLiteral("restart"));
-        const QString first = errorOf([&] { dealers().post(); });
-        QVERIFY2(isLostMessage(first), qPrintable(first));
-        QCOMPARE(dealers().state(), pending);
-        QCOMPARE(code(), typed);
-        QCOMPARE(dealers().fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Typed"));
-
-        QCOMPARE(errorOf([&] { dealers().post(); }), QString());
-        QCOMPARE(dealers().state(), DataSetState::Browse);
-        QCOMPARE(countOf(typed), 1);
-        QCOMPARE(m_dm->connTrellaneEMC->scalar(QStringLiteral("SELECT Name FROM Dealers WHERE DealerCode = ?"), {typed})
-                     .toString().trimmed(),
-                 QStringLiteral("Typed"));
-        QCOMPARE(m_dm->connTrellaneEMC->scalar(QStringLiteral("SELECT COUNT(*) FROM Dealers")).toLongLong(), adding ? 6 : 5);
-    }
-
     // A transaction open when the session went is gone: its commit fails,
     // nothing of it is stored, and the next transaction works.
     void transactionGoesWithTheSession()
@@ -230,12 +197,7 @@ private slots:
     // The Dealers tab: a new dealer whose Save failed on the loss stays
     // pending with the typed entries; the next Save stores it once and the
     // panel shows it.
-    void dealersTabSaveAcrossRestart_data()
-    {
-        QTest::addColumn<bool>("adding");
-        QTest::newRow("new dealer") << true;
-        QTest::newRow("changed dealer") << false;
-    }
+    void dealersTabSaveAcrossRestart_data() { newOrChanged(); }
 
     void dealersTabSaveAcrossRestart()
     {
@@ -277,12 +239,7 @@ private slots:
     // SQLite: a Save refused because another connection holds the write
     // lock past the busy timeout says so, keeps the typed values, and the
     // next Save stores them once the lock is released.
-    void lockedDatabaseKeepsTypedValues_data()
-    {
-        QTest::addColumn<bool>("adding");
-        QTest::newRow("new dealer") << true;
-        QTest::newRow("changed dealer") << false;
-    }
+    void lockedDatabaseKeepsTypedValues_data() { newOrChanged(); }
 
     void lockedDatabaseKeepsTypedValues()
     {
