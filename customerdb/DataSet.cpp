@@ -391,8 +391,8 @@ qint64 DataSet::recordCount()
 
 void DataSet::append()
 {
-    // A new record needs no database until it is posted: it can be started
-    // while the connection is lost (a failed post puts it back so).
+    // A new record needs no database until it is posted, so one can be
+    // started again while the connection is lost (after a failed post).
     if (m_state == DataSetState::Inactive)
         throw EngineError(QStringLiteral("Cannot perform this operation on a closed dataset"));
     if (readOnly())
