@@ -4,9 +4,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+
+#include <libpq-fe.h>
 
 namespace Db {
 
@@ -39,6 +43,10 @@ bool Connection::isConnected() const
 
 void Connection::connect()
 {
+    if (m_lost) {
+        reconnectIfLost();
+        return;
+    }
     if (isConnected())
         return;
     const QString cn = m_name + QStringLiteral("_%1").arg(reinterpret_cast<quintptr>(this));
@@ -53,7 +61,7 @@ void Connection::connect()
             throw EngineError(QStringLiteral("The database file %1 does not exist.")
                                   .arg(QDir::toNativeSeparators(m_settings.sqliteFile)));
         db.setDatabaseName(m_settings.sqliteFile);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_settings.busyTimeoutMs));
     } else {
         QStringList opts;
         if (!m_settings.pgService.isEmpty())
@@ -65,9 +73,16 @@ void Connection::connect()
     }
     if (!db.open())
         throw sqlError(db.lastError(), QStringLiteral("Unable to connect to %1").arg(m_name));
+    openDatabase(db);
+}
+
+// A new session: the per-session settings of the backend.
+void Connection::openDatabase(QSqlDatabase& db)
+{
     QSqlQuery q(db);
     for (const QString& statement : dialect().sessionSetup())
         q.exec(statement);
+    m_inTransaction = false;
 }
 
 void Connection::disconnect()
@@ -79,6 +94,108 @@ void Connection::disconnect()
     QSqlDatabase db = database();
     if (db.isValid() && db.isOpen())
         db.close();
+    m_lost = false;
+    m_inTransaction = false;
+    m_transactionLost = false;
+}
+
+// The first line of the engine's text, blanks collapsed: libpq adds hints
+// on further lines that say nothing to the user.
+static QString engineLine(const QSqlError& e)
+{
+    QString text = e.databaseText().trimmed();
+    if (text.isEmpty())
+        text = e.driverText().trimmed();
+    text = text.section(QLatin1Char('\n'), 0, 0).simplified();
+    while (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text.isEmpty() ? QStringLiteral("the server closed the connection") : text;
+}
+
+// libpq knows best whether its session is gone; the SQLSTATE classes of a
+// broken connection and of an administrator's shutdown say so too.
+bool Connection::sessionGone(const QSqlError& e) const
+{
+    if (m_settings.backend != Backend::PostgreSQL)
+        return false;
+    const QSqlDatabase db = database();
+    if (db.isValid() && db.driver()) {
+        const QVariant h = db.driver()->handle();
+        // Qt names the handle by libpq's struct ("pg_conn*") or its typedef.
+        if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0)) {
+            PGconn* pg = *static_cast<PGconn* const*>(h.constData());
+            if (!pg || PQstatus(pg) == CONNECTION_BAD)
+                return true;
+        }
+    }
+    const QString code = e.nativeErrorCode();
+    return code.startsWith(QLatin1String("08")) || code == QLatin1String("57P01") || code == QLatin1String("57P02")
+        || code == QLatin1String("57P03");
+}
+
+void Connection::markLost(const QString& engineText)
+{
+    m_lost = true;
+    m_lostText = engineText;
+    // The server rolled back whatever was open; a commit of it must fail.
+    if (m_inTransaction)
+        m_transactionLost = true;
+    m_inTransaction = false;
+}
+
+QString Connection::lostMessage() const
+{
+    return QStringLiteral("The connection to the %1 was lost: %2. The next action reconnects.").arg(title(), m_lostText);
+}
+
+EngineError Connection::failure(const QSqlError& e, const QString& context)
+{
+    if (m_lost || sessionGone(e)) {
+        markLost(m_lost && !m_lostText.isEmpty() ? m_lostText : engineLine(e));
+        return EngineError(lostMessage(), e.nativeErrorCode());
+    }
+    // SQLite: SQLITE_BUSY (5, or an extended code of it) after the busy timeout.
+    if (m_settings.backend == Backend::SQLite && (e.nativeErrorCode().toInt() & 0xff) == 5)
+        return EngineError(QStringLiteral("The %1 is busy with another user's change (%2). Nothing was stored; "
+                                          "try again in a moment.")
+                               .arg(title(), engineLine(e)),
+                           e.nativeErrorCode());
+    return sqlError(e, context);
+}
+
+void Connection::reconnectIfLost()
+{
+    // A data set letting go of its results may run statements itself: on
+    // the old session they fail, they do not reconnect from within.
+    if (!m_lost || m_reconnecting)
+        return;
+    m_reconnecting = true;
+    const auto done = qScopeGuard([this] { m_reconnecting = false; });
+    // The old session's statements and results are useless: every open data
+    // set lets go of them first (whatever it would still say to the server
+    // fails, and is of no interest).
+    const QList<QPointer<DataSet>> sets = m_dataSets;
+    for (const QPointer<DataSet>& ds : sets) {
+        if (ds && ds->isOpen()) {
+            try {
+                ds->doClose();
+            } catch (...) {
+            }
+        }
+    }
+    QSqlDatabase db = database();
+    if (db.isOpen())
+        db.close();
+    if (!db.open()) {
+        m_lostText = engineLine(db.lastError());
+        throw EngineError(lostMessage(), db.lastError().nativeErrorCode());
+    }
+    m_lost = false;
+    m_reconnecting = false;
+    openDatabase(db);
+    for (const QPointer<DataSet>& ds : sets)
+        if (ds && ds->isOpen())
+            ds->resumeAfterReconnect();
 }
 
 void Connection::attach(DataSet* ds)
@@ -104,15 +221,15 @@ void Connection::exec(const QString& sql, const QVariantList& values)
     QSqlQuery q(database());
     if (values.isEmpty()) {
         if (!q.exec(sql))
-            throw sqlError(q.lastError());
+            throw failure(q.lastError());
         return;
     }
     if (!q.prepare(sql))
-        throw sqlError(q.lastError());
+        throw failure(q.lastError());
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values[i]);
     if (!q.exec())
-        throw sqlError(q.lastError());
+        throw failure(q.lastError());
 }
 
 QVariant Connection::scalar(const QString& sql, const QVariantList& values)
@@ -121,30 +238,41 @@ QVariant Connection::scalar(const QString& sql, const QVariantList& values)
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw sqlError(q.lastError());
+        throw failure(q.lastError());
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values[i]);
     if (!q.exec())
-        throw sqlError(q.lastError());
+        throw failure(q.lastError());
     return q.next() ? q.value(0) : QVariant();
 }
 
 void Connection::beginTransaction()
 {
     connect();
+    m_transactionLost = false;
     if (!database().transaction())
-        throw sqlError(database().lastError());
+        throw failure(database().lastError());
+    m_inTransaction = true;
 }
 
 void Connection::commit()
 {
+    if (m_transactionLost) {
+        // Its statements went with the old session: nothing of it is stored.
+        m_transactionLost = false;
+        throw EngineError(lostMessage());
+    }
     if (!database().commit())
-        throw sqlError(database().lastError());
+        throw failure(database().lastError());
+    m_inTransaction = false;
 }
 
 void Connection::rollback()
 {
-    database().rollback();
+    if (!m_lost)
+        database().rollback();
+    m_inTransaction = false;
+    m_transactionLost = false;
 }
 
 // The schema version is kept per catalog, so that catalogs sharing one
@@ -185,7 +313,7 @@ QStringList Connection::storedTwice(const QString& table, const QStringList& col
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 GROUP BY %1 HAVING COUNT(*) > 1 ORDER BY %1 LIMIT 21")
                     .arg(columns.join(QStringLiteral(", ")), table, whole.join(QStringLiteral(" AND ")))))
-        throw sqlError(q.lastError());
+        throw failure(q.lastError());
     QStringList values;
     while (q.next()) {
         QStringList parts;

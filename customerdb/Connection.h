@@ -23,6 +23,7 @@ struct ConnectionSettings {
     // SQLite: a missing file is made (the admin tool, tests); otherwise a
     // missing file is an error naming it, and nothing is made.
     bool createIfMissing = false;
+    int busyTimeoutMs = 5000;  // SQLite: how long a write waits for another writer's lock
 };
 
 class DataSet;
@@ -37,11 +38,15 @@ public:
     const ConnectionSettings& settings() const { return m_settings; }
     const Catalog& catalog() const { return *m_catalog; }
     QString name() const { return m_name; }
+    // What messages call this database ("customer database").
+    void setTitle(const QString& title) { m_title = title; }
+    QString title() const { return m_title.isEmpty() ? m_name : m_title; }
     Backend backend() const { return m_settings.backend; }
     // The SQL of this connection's backend.
     const SqlDialect& dialect() const { return SqlDialect::of(m_settings.backend); }
 
     // Opens the connection (does nothing when open); throws EngineError.
+    // A connection lost to the server is opened again (see reconnectIfLost).
     void connect();
     // Closes every table and query of this connection, then the connection.
     void disconnect();
@@ -76,6 +81,20 @@ public:
     void beginTransaction();
     void commit();
     void rollback();
+    bool inTransaction() const { return m_inTransaction; }
+
+    // The engine error of a failed statement of this connection. When the
+    // server has dropped the session (shut down, restarted, network gone)
+    // the connection is marked lost, its open transaction is gone, and the
+    // error says so; nothing is retried. A write refused because another
+    // connection holds the database's write lock says that instead.
+    EngineError failure(const QSqlError& e, const QString& context = QString());
+    bool isLost() const { return m_lost; }
+    // Called before every action: a lost connection is opened again, every
+    // open table and query of it prepares its statements afresh and reads
+    // its current record again. While the server cannot be reached this
+    // throws the lost-connection message and the connection stays lost.
+    void reconnectIfLost();
 
     // Data sets register themselves so that disconnect closes them.
     void attach(DataSet* ds);
@@ -84,12 +103,22 @@ public:
 private:
     bool schemaVersionHasCatalog();
     QStringList storedTwice(const QString& table, const QStringList& columns);
+    void openDatabase(QSqlDatabase& db);
+    bool sessionGone(const QSqlError& e) const;
+    void markLost(const QString& engineText);
+    QString lostMessage() const;
 
     QString m_name;
+    QString m_title;
     const Catalog* m_catalog;
     ConnectionSettings m_settings;
     QDate m_pinnedToday;
     QList<QPointer<DataSet>> m_dataSets;
+    bool m_lost = false;
+    bool m_reconnecting = false;
+    QString m_lostText;            // the engine's text of the failure that lost it
+    bool m_inTransaction = false;
+    bool m_transactionLost = false;  // a transaction went with the session: its commit must fail
 };
 
 } // namespace Db

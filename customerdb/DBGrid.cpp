@@ -387,8 +387,10 @@ void TDBGrid::wheelEvent(QWheelEvent* e)
 void TDBGrid::resizeEvent(QResizeEvent* e)
 {
     QTableView::resizeEvent(e);
+    // A window of rows read on a resize can fail like any read (a lost
+    // connection): the error box shows it, nothing escapes the event.
     if (m_model)
-        m_model->setWindowSize(visibleRows());
+        Trellane::runCommand([&] { m_model->setWindowSize(visibleRows()); });
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* e)
@@ -495,7 +497,7 @@ void TDBGrid::paintEvent(QPaintEvent* e)
 void TDBGrid::showEvent(QShowEvent* e)
 {
     if (m_model)
-        m_model->setPaused(false);
+        Trellane::runCommand([&] { m_model->setPaused(false); });  // re-reads a stale window
     QTableView::showEvent(e);
 }
 

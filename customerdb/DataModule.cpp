@@ -9,8 +9,10 @@ TDataModule::TDataModule(const Db::ConnectionSettings& customer, const Db::Conne
 {
     connTrellaneEMC = new Db::Connection(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog(), this);
     connTrellaneEMC->setSettings(customer);
+    connTrellaneEMC->setTitle(QStringLiteral("customer database"));
     connMedisoft = new Db::Connection(QStringLiteral("connMedisoft"), &Practice::catalog(), this);
     connMedisoft->setSettings(practice);
+    connMedisoft->setTitle(QStringLiteral("practice database"));
 
     tblRegistration = new Db::Table(connTrellaneEMC, this);
     tblDealer = new Db::Table(connTrellaneEMC, this);

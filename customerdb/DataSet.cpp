@@ -134,10 +134,20 @@ DataSet::~DataSet()
         m_connGuard->detach(this);
 }
 
-void DataSet::requireActive() const
+void DataSet::requireActive()
 {
     if (m_state == DataSetState::Inactive)
         throw EngineError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    m_conn->reconnectIfLost();
+}
+
+void DataSet::resumeAfterReconnect()
+{
+    doOpen();
+    if (m_state == DataSetState::Browse)
+        refresh();
+    else
+        emit dataChanged();
 }
 
 void DataSet::open()
@@ -388,7 +398,10 @@ qint64 DataSet::recordCount()
 
 void DataSet::append()
 {
-    requireActive();
+    // A new record needs no database until it is posted, so one can be
+    // started again while the connection is lost (after a failed post).
+    if (m_state == DataSetState::Inactive)
+        throw EngineError(QStringLiteral("Cannot perform this operation on a closed dataset"));
     if (readOnly())
         throw EngineError(QStringLiteral("Cannot modify a read-only dataset"));
     checkBrowseMode();
@@ -435,20 +448,25 @@ void DataSet::post()
     requireActive();
     if (m_state == DataSetState::Browse)
         return;
-    Record stored;
-    if (m_state == DataSetState::Insert) {
-        const qint64 rid = doInsert(m_current);
-        Record probe = m_current;
-        probe.rid = rid;
-        if (!refetch(probe, stored))
-            stored = probe;
-    } else {
+    Record probe = m_current;
+    if (m_state == DataSetState::Insert)
+        probe.rid = doInsert(m_current);
+    else
         doUpdate(m_saved, m_current);
-        if (!refetch(m_current, stored))
-            throw recordChangedError();
-    }
+    // The record is stored: from here on it is no longer pending, even when
+    // reading it back fails (a connection lost just now), or the next post
+    // would store it a second time. The reconnect reads it back.
     m_state = DataSetState::Browse;
     m_modified = false;
+    Record stored;
+    try {
+        if (!refetch(probe, stored))
+            stored = probe;
+    } catch (...) {
+        setCurrent(probe);
+        m_eof = m_bof = false;
+        throw;
+    }
     setCurrent(stored);
     m_eof = m_bof = false;
     emit stateChanged();
@@ -461,7 +479,13 @@ void DataSet::cancel()
         m_state = DataSetState::Browse;
         m_modified = false;
         Record back;
-        if (m_savedHadCurrent && refetch(m_saved, back)) {
+        if (m_conn->isLost()) {
+            // Nothing to read from: back to the record as it was read last.
+            if (m_savedHadCurrent)
+                setCurrent(m_saved);
+            else
+                setNoCurrent();
+        } else if (m_savedHadCurrent && refetch(m_saved, back)) {
             setCurrent(back);
         } else if (fetchFirst(back)) {
             setCurrent(back);

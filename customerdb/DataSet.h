@@ -166,7 +166,13 @@ protected:
     void applyCalc(Record& rec);
     void emitScroll();
     void masterMoved();
-    void requireActive() const;
+    // Before an action that reads or writes: the data set is open and its
+    // connection usable (a lost one is opened again first).
+    void requireActive();
+    // The connection was opened again after it was lost: the data set
+    // prepares afresh and reads its current record again, keeping the
+    // cursor on it; a pending edit or new record keeps its values.
+    void resumeAfterReconnect();
     // Values the master link imposes: detail field index -> value.
     QList<QPair<int, QVariant>> masterConditions() const;
     bool masterHasNoRow() const;

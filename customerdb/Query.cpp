@@ -245,11 +245,11 @@ void Query::execute()
         // WITH HOLD keeps the result after the statement's transaction ends;
         // the server holds it until the cursor is closed.
         if (!q.exec(QStringLiteral("DECLARE %1 SCROLL CURSOR WITH HOLD FOR %2").arg(name, withLiterals(sql))))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         m_store = Store::Cursor;
         m_storeName = name;
         if (!q.exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(kBlock + 1).arg(name)))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         rows = readRows(q, 0, kBlock + 1);
         m_cursorAt = rows.size();
     } else {
@@ -257,18 +257,18 @@ void Query::execute()
         // read; a larger one is stored once, in the query's order by rowid.
         const QString probe = sql + QStringLiteral("\nLIMIT %1").arg(kBlock + 1);
         if (!q.prepare(probe))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         bindNamed(q, probe, m_params);
         if (!q.exec())
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         rows = readRows(q, 0, kBlock + 1);
         if (rows.size() > kBlock) {
             const QString create = QStringLiteral("CREATE TEMP TABLE %1 AS %2").arg(name, sql);
             if (!q.prepare(create))
-                throw sqlError(q.lastError());
+                throw m_conn->failure(q.lastError());
             bindNamed(q, create, m_params);
             if (!q.exec())
-                throw sqlError(q.lastError());
+                throw m_conn->failure(q.lastError());
             q.finish();
             m_store = Store::TempTable;
             m_storeName = name;
@@ -293,16 +293,16 @@ void Query::readStoredBlock(qint64 block)
     if (m_store == Store::Cursor) {
         if (m_cursorAt != first
             && !q.exec(QStringLiteral("MOVE ABSOLUTE %1 IN %2").arg(first).arg(m_storeName)))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         if (!q.exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(kBlock).arg(m_storeName)))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
     } else {
         if (!q.prepare(QStringLiteral("SELECT * FROM temp.%1 WHERE rowid > ? AND rowid <= ? ORDER BY rowid").arg(m_storeName)))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         q.bindValue(0, first);
         q.bindValue(1, first + kBlock);
         if (!q.exec())
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
     }
     const QList<Record> rows = readRows(q, first, kBlock);
     m_cursorAt = rows.size() == kBlock ? first + kBlock : -1;
@@ -418,12 +418,12 @@ qint64 Query::doCount()
         // The rows after the start: the command reports how many it passed.
         if (!q.exec(QStringLiteral("MOVE ABSOLUTE 0 IN %1").arg(m_storeName))
             || !q.exec(QStringLiteral("MOVE FORWARD ALL IN %1").arg(m_storeName)))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         m_cursorAt = -1;
         m_count = q.numRowsAffected();
     } else {
         if (!q.exec(QStringLiteral("SELECT MAX(rowid) FROM temp.%1").arg(m_storeName)))
-            throw sqlError(q.lastError());
+            throw m_conn->failure(q.lastError());
         m_count = q.next() ? q.value(0).toLongLong() : 0;
     }
     q.finish();

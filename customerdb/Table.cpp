@@ -72,6 +72,7 @@ void Table::setIndexFieldNames(const QString& fields)
         m_indexFields = list;
         return;
     }
+    requireActive();
     checkBrowseMode();
     resolveIndex(list, QString());
     // The cursor stays on its record: re-read it to get its key in the new order.
@@ -91,6 +92,7 @@ void Table::setIndexName(const QString& name)
         m_indexFields.clear();
         return;
     }
+    requireActive();
     checkBrowseMode();
     resolveIndex(QStringList(), name);
     if (m_hasCurrent) {
@@ -231,7 +233,7 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
         if (!q->prepare(sql)) {
             const QSqlError e = q->lastError();
             m_stmts.remove(cacheKey);
-            throw sqlError(e);
+            throw m_conn->failure(e);
         }
     }
     int i = 0;
@@ -242,7 +244,7 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
     if (!q->exec()) {
         const QSqlError e = q->lastError();
         m_stmts.remove(cacheKey);
-        throw sqlError(e);
+        throw m_conn->failure(e);
     }
     QList<Record> out;
     while (q->next()) {
@@ -384,11 +386,11 @@ qint64 Table::doInsert(const Record& rec)
               .arg(tq, cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
     QSqlQuery q(m_conn->database());
     if (!q.prepare(sql))
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     for (int i = 0; i < vals.size(); ++i)
         q.bindValue(i, vals[i]);
     if (!q.exec())
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     if (!q.next())
         throw EngineError(QStringLiteral("The new record of %1 was not stored").arg(m_def->name));
     const qint64 rid = q.value(0).toLongLong();
@@ -446,11 +448,11 @@ int Table::execCountingRows(const QString& sql, const QVariantList& vals)
     m_conn->connect();
     QSqlQuery q(m_conn->database());
     if (!q.prepare(sql))
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     for (int i = 0; i < vals.size(); ++i)
         q.bindValue(i, vals[i]);
     if (!q.exec())
-        throw sqlError(q.lastError());
+        throw m_conn->failure(q.lastError());
     return q.numRowsAffected();
 }
 
