@@ -1,7 +1,9 @@
 #include "billing/RenewalPosting.h"
 
-#include "helpers/Platform.h"
 #include "customerdb/DataModule.h"
+#include "customerdb/FieldValues.h"
+#include "customerdb/SqlDialect.h"
+#include "helpers/Platform.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -152,68 +154,15 @@ void RenewalPosting::prepareStatements()
 }
 
 // A value in the form the backend stores for the column, converted as the
-// engine converts what is given to a field: text cut to its width, dates as
-// ISO text and logicals as 1/0 on SQLite, instants as local text, money as
-// exact decimal text; a text that is no value of the column's kind is an
-// error.
+// engine converts what is given to a field (text cut to its width, a text
+// that is no value of the column's kind an error); empty text in a column
+// of another kind (a case default left blank) stores nothing.
 QVariant RenewalPosting::stored(const Db::FieldDef& f, const QVariant& v) const
 {
-    const bool sqlite = m_data.connMedisoft->backend() == Db::Backend::SQLite;
-    const bool isText = v.typeId() == QMetaType::QString;
-    const QString text = isText ? v.toString().trimmed() : QString();
-    auto invalid = [&](const char* kind) {
-        return Db::EngineError(QStringLiteral("'%1' is not a valid %2 for field %3").arg(v.toString(), QLatin1String(kind), f.name));
-    };
-    if (v.isNull() || (isText && text.isEmpty() && f.type != Db::FieldType::Text))
-        return QVariant(QMetaType(f.type == Db::FieldType::Integer ? QMetaType::Int : QMetaType::QString));
-    switch (f.type) {
-    case Db::FieldType::Text: {
-        QString s = v.toString();
-        if (f.size > 0 && s.size() > f.size)
-            s.truncate(f.size);
-        while (s.endsWith(QLatin1Char(' ')))
-            s.chop(1);
-        return s;
-    }
-    case Db::FieldType::Integer: {
-        bool ok = false;
-        const int n = isText ? text.toInt(&ok) : v.toInt(&ok);
-        if (!ok)
-            throw invalid("integer value");
-        return n;
-    }
-    case Db::FieldType::Boolean: {
-        const QString t = text.toLower();
-        const bool b = isText ? (t == QLatin1String("true") || t == QLatin1String("t") || t == QLatin1String("1")
-                                 || t == QLatin1String("yes") || t == QLatin1String("y"))
-                              : v.toBool();
-        return sqlite ? QVariant(b ? 1 : 0) : QVariant(b);
-    }
-    case Db::FieldType::Date: {
-        const QDate d = isText ? QDate::fromString(text.left(10), Qt::ISODate) : v.toDate();
-        if (!d.isValid())
-            throw invalid("date");
-        return sqlite ? QVariant(d.toString(Qt::ISODate)) : QVariant(d);
-    }
-    case Db::FieldType::DateTime: {
-        const QDateTime d = isText ? QDateTime::fromString(text, Qt::ISODate) : v.toDateTime();
-        if (!d.isValid())
-            throw invalid("date and time");
-        return d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    }
-    case Db::FieldType::Float: {
-        bool ok = false;
-        const double d = v.toDouble(&ok);
-        if (!ok)
-            throw invalid("floating point value");
-        return d;
-    }
-    case Db::FieldType::Currency:
-        if (isText)
-            return formatAmount(parseAmount(text, QLocale::c()));
-        return formatAmount(qRound64(v.toDouble() * 100.0));
-    }
-    return v;
+    const Db::SqlDialect& dialect = m_data.connMedisoft->dialect();
+    if (f.type != Db::FieldType::Text && v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty())
+        return dialect.bindValue(f, QVariant());
+    return dialect.bindValue(f, Db::toFieldValue(f, v));
 }
 
 QList<Charge> RenewalPosting::dueCharges()
