@@ -109,9 +109,11 @@ void RenewalPosting::readCaseDefaults()
     prepareStatements();
 }
 
-static Db::EngineError sqlError(const QSqlQuery& q)
+// A failed statement of the posting, reported as the engine reports its own
+// (a lost connection says so and is opened again by the next action).
+Db::EngineError RenewalPosting::sqlError(const QSqlQuery& q) const
 {
-    return Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
+    return m_data.connMedisoft->failure(q.lastError());
 }
 
 void RenewalPosting::prepareStatements()

@@ -105,6 +105,7 @@ private:
     void addCase();
     void prepareStatements();
     void writePending();
+    Db::EngineError sqlError(const QSqlQuery& q) const;
     QVariant stored(const Db::FieldDef& f, const QVariant& value) const;
 
     TDataModule& m_data;

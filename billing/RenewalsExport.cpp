@@ -78,7 +78,7 @@ QStringList exportLines(Db::Query& qryFutureRegs)
     q.setForwardOnly(true);
     const QString sql = conn.translateSql(qryFutureRegs.sql().join(QLatin1Char('\n')));
     if (!q.exec(sql))
-        throw Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
+        throw conn.failure(q.lastError());
     QStringList lines{exportHeader()};
     const QChar sep = dateSeparator();
     while (q.next()) {
@@ -92,7 +92,7 @@ QStringList exportLines(Db::Query& qryFutureRegs)
                             dateOf(q.value(6)), dateOf(q.value(7)), dateOf(q.value(8)), sep);
     }
     if (q.lastError().isValid())
-        throw Db::EngineError(q.lastError().text(), q.lastError().nativeErrorCode());
+        throw conn.failure(q.lastError());
     return lines;
 }
 
