@@ -215,6 +215,8 @@ int main(int argc, char** argv)
         generated.sqliteFile = qEnvironmentVariable("TRELLANE_BENCH_CUSTOMER_DB");
         billingCustomer.sqliteFile = dir.filePath(QStringLiteral("billing-customer.sqlite"));
         billingPractice.sqliteFile = dir.filePath(QStringLiteral("billing-practice.sqlite"));
+        // The run's own scratch databases are made here.
+        billingCustomer.createIfMissing = billingPractice.createIfMissing = true;
     }
 
     try {

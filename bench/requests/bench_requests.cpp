@@ -156,6 +156,7 @@ Db::ConnectionSettings settingsFor(bool pg, const QString& dir, const char* file
         s.pgDatabase = qEnvironmentVariable(pgEnv);
     } else {
         s.sqliteFile = dir + QLatin1Char('/') + QLatin1String(file);
+        s.createIfMissing = true;  // the benchmark's own scratch databases
     }
     return s;
 }
