@@ -206,7 +206,7 @@ void TDBGrid::setDataSet(Db::DataSet* ds)
     m_model = ds ? new DataSetModel(ds, this) : nullptr;
     if (m_model) {
         m_model->setEditable(!m_readOnly);
-        m_model->setWindowSize(visibleRows());
+        m_model->setWindowSize(visibleRows(), wholeRows());
         connect(m_model, &DataSetModel::currentRowChanged, this, &TDBGrid::selectCurrent);
         connect(m_model, &QAbstractItemModel::modelReset, this, &TDBGrid::selectCurrent);
     }
@@ -244,6 +244,22 @@ int TDBGrid::visibleRows() const
 {
     const int rowHeight = qMax(1, verticalHeader()->defaultSectionSize());
     return qMax(1, viewport()->height() / rowHeight + 1);
+}
+
+int TDBGrid::wholeRows() const
+{
+    const int rowHeight = qMax(1, verticalHeader()->defaultSectionSize());
+    return qMax(1, viewport()->height() / rowHeight);
+}
+
+// The window fills the viewport, the row cut off at its foot included; the
+// current row stays on the rows shown whole. The viewport shrinks when the
+// horizontal scroll bar appears, which the grid hears of here, not as a
+// resize of its own.
+void TDBGrid::fitWindow()
+{
+    if (m_model)
+        m_model->setWindowSize(visibleRows(), wholeRows());
 }
 
 void TDBGrid::selectCurrent()
@@ -387,8 +403,7 @@ void TDBGrid::wheelEvent(QWheelEvent* e)
 void TDBGrid::resizeEvent(QResizeEvent* e)
 {
     QTableView::resizeEvent(e);
-    if (m_model)
-        m_model->setWindowSize(visibleRows());
+    fitWindow();
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* e)
@@ -511,6 +526,9 @@ void TDBGrid::hideEvent(QHideEvent* e)
 void TDBGrid::updateGeometries()
 {
     QTableView::updateGeometries();
+    // Later: the view is laying itself out, and the window's re-read resets
+    // the model.
+    QMetaObject::invokeMethod(this, &TDBGrid::fitWindow, Qt::QueuedConnection);
     syncScrollBar();
 }
 

@@ -42,12 +42,16 @@ void DataSetModel::setColumns(const QStringList& fieldNames)
     reload();
 }
 
-void DataSetModel::setWindowSize(int rows)
+void DataSetModel::setWindowSize(int rows, int wholeRows)
 {
     rows = qMax(1, rows);
-    if (rows == m_windowSize)
+    wholeRows = wholeRows < 0 ? rows : qBound(1, wholeRows, rows);
+    if (rows == m_windowSize && wholeRows == m_wholeRows)
         return;
     m_windowSize = rows;
+    m_wholeRows = wholeRows;
+    if (m_currentRow >= m_wholeRows)
+        m_currentRow = m_wholeRows - 1;
     reload();
 }
 
@@ -79,19 +83,22 @@ void DataSetModel::reload()
             // that lead up to the end of the data.
             QList<Db::Record> tail;
             if (!m_rows.isEmpty() && m_rows.last().rid != 0)
-                tail = m_ds->rowsBefore(m_rows.last(), m_windowSize - 2) << m_rows.last();
+                tail = m_ds->rowsBefore(m_rows.last(), m_wholeRows - 2) << m_rows.last();
             rows = tail;
             rows << current;
             cur = rows.size() - 1;
         } else {
-            const int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_windowSize - 1);
+            const int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_wholeRows - 1);
             QList<Db::Record> before = above > 0 ? m_ds->rowsBefore(current, above) : QList<Db::Record>();
             // Near the start the rows below fill the window, near the end
             // the rows above.
             const int below = m_windowSize - 1 - int(before.size());
             QList<Db::Record> after = m_ds->rowsAfter(&current, below, false);
-            if (after.size() < below && before.size() == above) {
-                const int more = below - int(after.size());
+            // At the end of the data the last record stays on the last row
+            // shown whole, with nothing under it.
+            const int wholeBelow = m_wholeRows - 1 - int(before.size());
+            if (after.size() < wholeBelow && before.size() == above) {
+                const int more = wholeBelow - int(after.size());
                 before = m_ds->rowsBefore(current, above + more);
             }
             rows = before;
@@ -128,7 +135,8 @@ void DataSetModel::followCursor()
         return;
     }
     const Db::Record& current = m_ds->currentRecord();
-    for (int i = 0; i < m_rows.size(); ++i) {
+    // A record on the row cut off at the bottom scrolls the window instead.
+    for (int i = 0; i < qMin(int(m_rows.size()), m_wholeRows); ++i) {
         if (m_ds->sameRow(m_rows[i], current)) {
             // A row that shows the same values is not repainted (a search
             // that stays on the same account moves nothing).

@@ -236,6 +236,57 @@ private slots:
         QCOMPARE(grid.currentIndex().row(), 3);
     }
 
+    // Whatever moves the cursor, its row is shown whole, above the
+    // horizontal scroll bar, at any height of the grid.
+    void currentRowIsShownWhole_data()
+    {
+        QTest::addColumn<QString>("move");
+        QTest::newRow("Ctrl+End") << "ctrl-end";
+        QTest::newRow("Down to the last row") << "down";
+        QTest::newRow("wheel at the end") << "wheel";
+        QTest::newRow("seek past the end") << "seek";
+        QTest::newRow("pending new record") << "append";
+    }
+
+    void currentRowIsShownWhole()
+    {
+        QFETCH(QString, move);
+        for (int height = 150; height < 180; height += 7) {
+            TDBGrid grid;
+            grid.resize(180, height);  // narrower than the columns: a horizontal bar
+            grid.setDataSet(table.get());
+            grid.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&grid));
+            QTRY_VERIFY(grid.horizontalScrollBar()->isVisible());
+            QApplication::processEvents();
+            if (move == QLatin1String("ctrl-end")) {
+                QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+            } else if (move == QLatin1String("down")) {
+                table->moveBy(90);
+                for (int i = 0; i < 12; ++i)
+                    QTest::keyClick(&grid, Qt::Key_Down);
+            } else if (move == QLatin1String("wheel")) {
+                table->last();
+                QWheelEvent wheel(QPointF(20, 20), grid.mapToGlobal(QPointF(20, 20)), {}, QPoint(0, -360),
+                                  Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(grid.viewport(), &wheel);
+            } else if (move == QLatin1String("seek")) {
+                table->findNearest({1000});
+            } else {
+                table->append();
+            }
+            QApplication::processEvents();
+            if (move != QLatin1String("append"))
+                QCOMPARE(currentId(), 100);
+            const QRect row = grid.visualRect(grid.dataSetModel()->index(grid.dataSetModel()->currentRow(), 0));
+            QVERIFY2(row.isValid() && row.top() >= 0 && row.bottom() < grid.viewport()->height(),
+                     qPrintable(QStringLiteral("height %1: row %2..%3 of %4")
+                                    .arg(height).arg(row.top()).arg(row.bottom()).arg(grid.viewport()->height())));
+            table->cancel();
+            table->first();
+        }
+    }
+
     // Cell text is drawn whole inside its row, on one line even when the
     // value holds line breaks, and repaints with new values after a seek.
     void cellsDrawTextInsideTheirRow()
