@@ -59,7 +59,10 @@ TfrmMain::TfrmMain(const ShellSettings& settings, QWidget* parent)
     findOrMakeLabel42();
     ui->PageControl1->setCurrentWidget(ui->tabAccounts);
 
-    // The window opens centred with a client area of 762 by 677.
+    // The window opens centred with a client area of 762 by 677, the least
+    // it can be made: below it the panels' buttons would be cut off. A
+    // larger window gives the grids more rows and columns.
+    setMinimumSize(762, 677);
     resize(762, 677);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
