@@ -79,14 +79,26 @@ void DataSetModel::reload()
         const Db::Record& current = m_ds->currentRecord();
         const bool inserting = m_ds->state() == Db::DataSetState::Insert;
         if (inserting) {
-            // The pending new record shows as the last row, under the rows
-            // that lead up to the end of the data.
-            QList<Db::Record> tail;
-            if (!m_rows.isEmpty() && m_rows.last().rid != 0)
-                tail = m_ds->rowsBefore(m_rows.last(), m_wholeRows - 2) << m_rows.last();
-            rows = tail;
-            rows << current;
-            cur = rows.size() - 1;
+            // The pending new record shows under the row that was current,
+            // the other rows staying where they were (those under it move
+            // down one); it stays on the rows shown whole.
+            int at = m_currentRow + 1;
+            for (int i = 0; i < m_rows.size(); ++i) {
+                if (isPending(m_rows[i])) {
+                    at = i;
+                    continue;
+                }
+                rows << m_rows[i];
+            }
+            at = qBound(0, at, int(rows.size()));
+            rows.insert(at, current);
+            while (at >= m_wholeRows) {
+                rows.removeFirst();
+                --at;
+            }
+            while (rows.size() > m_windowSize)
+                rows.removeLast();
+            cur = at;
         } else {
             const int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_wholeRows - 1);
             QList<Db::Record> before = above > 0 ? m_ds->rowsBefore(current, above) : QList<Db::Record>();
@@ -135,6 +147,18 @@ void DataSetModel::followCursor()
         return;
     }
     const Db::Record& current = m_ds->currentRecord();
+    // A new record that was pending is gone (stored or abandoned): its row
+    // goes, and the window is read again around the current record.
+    for (int i = 0; i < m_rows.size(); ++i) {
+        if (isPending(m_rows[i])) {
+            m_rows.removeAt(i);
+            for (int j = 0; j < m_rows.size(); ++j)
+                if (m_ds->sameRow(m_rows[j], current))
+                    m_currentRow = j;
+            reload();
+            return;
+        }
+    }
     // A record on the row cut off at the bottom scrolls the window instead.
     for (int i = 0; i < qMin(int(m_rows.size()), m_wholeRows); ++i) {
         if (m_ds->sameRow(m_rows[i], current)) {
@@ -152,6 +176,12 @@ void DataSetModel::followCursor()
     reload();
 }
 
+// The pending new record: not yet stored, so without a row id or position.
+bool DataSetModel::isPending(const Db::Record& rec)
+{
+    return rec.rid == 0 && rec.position < 0;
+}
+
 bool DataSetModel::activateRow(int row)
 {
     if (!m_ds || row < 0 || row >= m_rows.size())
@@ -159,8 +189,8 @@ bool DataSetModel::activateRow(int row)
     if (row == m_currentRow)
         return true;
     const Db::Record target = m_rows[row];
-    if (target.rid == 0 && target.position < 0)
-        return false;  // the pending new record
+    if (isPending(target))
+        return false;
     if (!m_ds->gotoRecord(target)) {
         reload();
         return false;

@@ -67,6 +67,7 @@ signals:
 
 private:
     void followCursor();
+    static bool isPending(const Db::Record& rec);
     QString display(const Db::Record& rec, int fieldIndex) const;
     bool isCheckColumn(int column) const;
     bool writeField(int row, int field, const QVariant& value);

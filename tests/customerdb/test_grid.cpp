@@ -129,17 +129,28 @@ private slots:
         QVERIFY(model.activateRow(target));
         QCOMPARE(currentId(), id);
 
-        // Writes show at once; a pending new record shows as the last row.
+        // Writes show at once; a pending new record shows under the row that
+        // was current, the rows above it staying in place.
         table->edit();
         table->fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("AAA"));
         table->post();
         QCOMPARE(model.data(model.index(model.currentRow(), 1), Qt::DisplayRole).toString(), QStringLiteral("AAA"));
+        const int was = model.currentRow();
+        QList<int> shown;
+        for (int row = 0; row <= was; ++row)
+            shown << idAt(&model, row);
         table->append();
-        QCOMPARE(model.currentRow(), model.rowCount() - 1);
+        QCOMPARE(model.currentRow(), was + 1);
+        QCOMPARE(model.rowCount(), 10);
+        for (int row = 0; row <= was; ++row)
+            QCOMPARE(idAt(&model, row), shown[row]);
         QCOMPARE(model.data(model.index(model.currentRow(), 0), Qt::DisplayRole).toString(), QString());
         QVERIFY(!model.activateRow(model.currentRow()) || table->state() == DataSetState::Insert);
         table->cancel();
         QCOMPARE(currentId(), id);
+        QCOMPARE(model.currentRow(), was);
+        for (int row = 0; row < model.rowCount(); ++row)
+            QVERIFY(!model.data(model.index(row, 0), Qt::DisplayRole).toString().isEmpty());
 
         // A closed data set shows nothing.
         table->close();
