@@ -285,6 +285,12 @@ void TDBGrid::selectCurrent()
 void TDBGrid::syncScrollBar()
 {
     keepFirstRowAtTop();
+    // Data that fits on the rows shown whole has nothing to scroll: no bar.
+    // Hiding it changes the viewport's width only, so the window stays.
+    const bool fits = m_model && m_model->rowCount() < m_model->wholeRows();
+    const Qt::ScrollBarPolicy policy = fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn;
+    if (verticalScrollBarPolicy() != policy)
+        setVerticalScrollBarPolicy(policy);
     QScrollBar* bar = verticalScrollBar();
     const QSignalBlocker block(bar);
     bar->setRange(0, 2);

@@ -238,6 +238,19 @@ private slots:
         bar(grid)->triggerAction(QAbstractSlider::SliderSingleStepSub);
         QCOMPARE(currentId(), 99);
 
+        // A bar only when there is more than the rows shown whole.
+        QVERIFY(bar(grid)->isVisible());
+        Query two(conn.get());
+        two.setSql({QStringLiteral("Select 1 As One Union Select 2")});
+        two.open();
+        TDBGrid small;
+        small.resize(400, 200);
+        small.setDataSet(&two);
+        small.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&small));
+        QTRY_VERIFY(!bar(small)->isVisible());
+        QCOMPARE(small.dataSetModel()->rowCount(), 2);
+
         // A click on a row moves the cursor to it.
         table->first();
         const QRect cell = grid.visualRect(grid.dataSetModel()->index(3, 1));

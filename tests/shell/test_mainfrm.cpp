@@ -663,6 +663,11 @@ private slots:
         box->setFocus();
         frm->DisableButtons(true);
         QCOMPARE(QApplication::focusWidget(), box);
+
+        // The Submitter IDs tab brought to the front gives its grid the
+        // focus, not its "Delete" button.
+        frm->PageControl1()->setCurrentIndex(1);
+        QTRY_COMPARE(QApplication::focusWidget(), frm->control(QStringLiteral("DBGrid2")));
     }
 
     void errorBoxShowsTheMessageAndTheWindowGoesOn()
