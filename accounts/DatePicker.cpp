@@ -2,6 +2,7 @@
 
 #include "helpers/Platform.h"
 
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QKeyEvent>
 
@@ -13,6 +14,7 @@ const QDate kNoDate(1752, 9, 14);
 TDatePicker::TDatePicker(QWidget* parent)
     : QDateEdit(parent)
 {
+    setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
     setMinimumDate(kNoDate);
     setSpecialValueText(QStringLiteral(" "));
     setToolTip(QStringLiteral("Delete clears the date."));
@@ -76,4 +78,42 @@ void TDatePicker::mousePressEvent(QMouseEvent* e)
         setDate(today);
         calendarWidget()->setSelectedDate(today);
     }
+}
+
+bool TDatePicker::focusNextPrevChild(bool next)
+{
+    // Tab goes to the next control, not to the next part of the date.
+    return QWidget::focusNextPrevChild(next);
+}
+
+void TDatePicker::changeEvent(QEvent* e)
+{
+    QDateEdit::changeEvent(e);
+    if (e->type() == QEvent::PaletteChange)
+        keepCalendarPlain();
+}
+
+void TDatePicker::showEvent(QShowEvent* e)
+{
+    QDateEdit::showEvent(e);
+    keepCalendarPlain();
+}
+
+// The calendar's window would take the picker's palette, and with it the
+// box's colour as its own background. It gets the application's palette
+// with every colour fixed, so that nothing of the picker's comes through.
+void TDatePicker::keepCalendarPlain()
+{
+    QCalendarWidget* calendar = calendarPopup() ? calendarWidget() : nullptr;
+    if (!calendar || calendar->window() == window())
+        return;
+    QWidget* popup = calendar->window();
+    const QPalette plain = QApplication::palette(calendar);
+    QPalette fixed;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        for (int role = 0; role < QPalette::NColorRoles; ++role)
+            if (role != QPalette::NoRole)
+                fixed.setBrush(group, QPalette::ColorRole(role), plain.brush(group, QPalette::ColorRole(role)));
+    if (popup->palette() != fixed || popup->palette().resolveMask() != fixed.resolveMask())
+        popup->setPalette(fixed);
 }

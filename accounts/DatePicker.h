@@ -5,6 +5,11 @@
 // today. It
 // tells whether the user changed it since the program last set it, so that
 // only a date the user changed is written back.
+//
+// Dates show with leading zeros, so that a column of pickers lines up. Tab
+// leaves the picker (the parts of the date are reached with the arrow keys),
+// and a colour given to the picker's palette stays on its box: the calendar
+// it opens keeps the application's colours.
 #include <QDate>
 #include <QDateEdit>
 
@@ -31,9 +36,13 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
+    void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void startFromToday();
+    void keepCalendarPlain();
 
     bool m_changed = false;
     bool m_setting = false;

@@ -8,9 +8,11 @@
 #include "helpers/Console.h"
 #include "helpers/Platform.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextEdit>
@@ -49,6 +51,22 @@ TSubmittersTab::TSubmittersTab(Console& console, QWidget* parent)
 }
 
 TSubmittersTab::~TSubmittersTab() = default;
+
+void TSubmittersTab::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    // Brought to the front with the focus on the page it replaced, the tab
+    // would hand the focus to its first button, "Delete", where a stray
+    // Enter deletes a record: the grid takes it instead.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QWidget* focus = QApplication::focusWidget();
+            if (focus && isAncestorOf(focus) && qobject_cast<QPushButton*>(focus))
+                ui->DBGrid2->setFocus(Qt::OtherFocusReason);
+        },
+        Qt::QueuedConnection);
+}
 
 void TSubmittersTab::RefreshSubmitters()
 {

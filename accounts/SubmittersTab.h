@@ -38,6 +38,9 @@ public slots:
     // Re-reads the submitter records of the current account from the server.
     void RefreshSubmitters();
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     Console& m_console;
     std::unique_ptr<Ui::SubmittersTab> ui;

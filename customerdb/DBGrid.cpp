@@ -206,7 +206,7 @@ void TDBGrid::setDataSet(Db::DataSet* ds)
     m_model = ds ? new DataSetModel(ds, this) : nullptr;
     if (m_model) {
         m_model->setEditable(!m_readOnly);
-        m_model->setWindowSize(visibleRows());
+        m_model->setWindowSize(visibleRows(), wholeRows());
         connect(m_model, &DataSetModel::currentRowChanged, this, &TDBGrid::selectCurrent);
         connect(m_model, &QAbstractItemModel::modelReset, this, &TDBGrid::selectCurrent);
     }
@@ -246,6 +246,22 @@ int TDBGrid::visibleRows() const
     return qMax(1, viewport()->height() / rowHeight + 1);
 }
 
+int TDBGrid::wholeRows() const
+{
+    const int rowHeight = qMax(1, verticalHeader()->defaultSectionSize());
+    return qMax(1, viewport()->height() / rowHeight);
+}
+
+// The window fills the viewport, the row cut off at its foot included; the
+// current row stays on the rows shown whole. The viewport shrinks when the
+// horizontal scroll bar appears, which the grid hears of here, not as a
+// resize of its own.
+void TDBGrid::fitWindow()
+{
+    if (m_model)
+        m_model->setWindowSize(visibleRows(), wholeRows());
+}
+
 void TDBGrid::selectCurrent()
 {
     if (m_model && m_model->currentRow() >= 0) {
@@ -269,6 +285,12 @@ void TDBGrid::selectCurrent()
 void TDBGrid::syncScrollBar()
 {
     keepFirstRowAtTop();
+    // Data that fits on the rows shown whole has nothing to scroll: no bar.
+    // Hiding it changes the viewport's width only, so the window stays.
+    const bool fits = m_model && m_model->rowCount() < m_model->wholeRows();
+    const Qt::ScrollBarPolicy policy = fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn;
+    if (verticalScrollBarPolicy() != policy)
+        setVerticalScrollBarPolicy(policy);
     QScrollBar* bar = verticalScrollBar();
     const QSignalBlocker block(bar);
     bar->setRange(0, 2);
@@ -389,8 +411,7 @@ void TDBGrid::resizeEvent(QResizeEvent* e)
     QTableView::resizeEvent(e);
     // A window of rows read on a resize can fail like any read (a lost
     // connection): the error box shows it, nothing escapes the event.
-    if (m_model)
-        Trellane::runCommand([&] { m_model->setWindowSize(visibleRows()); });
+    Trellane::runCommand([&] { fitWindow(); });
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* e)
@@ -513,6 +534,9 @@ void TDBGrid::hideEvent(QHideEvent* e)
 void TDBGrid::updateGeometries()
 {
     QTableView::updateGeometries();
+    // Later: the view is laying itself out, and the window's re-read resets
+    // the model.
+    QMetaObject::invokeMethod(this, &TDBGrid::fitWindow, Qt::QueuedConnection);
     syncScrollBar();
 }
 

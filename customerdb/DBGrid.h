@@ -55,6 +55,8 @@ private:
     void keepFirstRowAtTop();
     void onScrollBarAction(int action);
     int visibleRows() const;
+    int wholeRows() const;
+    void fitWindow();
 
     DataSetModel* m_model = nullptr;
     bool m_readOnly = true;

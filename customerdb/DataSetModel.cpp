@@ -42,12 +42,16 @@ void DataSetModel::setColumns(const QStringList& fieldNames)
     reload();
 }
 
-void DataSetModel::setWindowSize(int rows)
+void DataSetModel::setWindowSize(int rows, int wholeRows)
 {
     rows = qMax(1, rows);
-    if (rows == m_windowSize)
+    wholeRows = wholeRows < 0 ? rows : qBound(1, wholeRows, rows);
+    if (rows == m_windowSize && wholeRows == m_wholeRows)
         return;
     m_windowSize = rows;
+    m_wholeRows = wholeRows;
+    if (m_currentRow >= m_wholeRows)
+        m_currentRow = m_wholeRows - 1;
     reload();
 }
 
@@ -75,23 +79,38 @@ void DataSetModel::reload()
         const Db::Record& current = m_ds->currentRecord();
         const bool inserting = m_ds->state() == Db::DataSetState::Insert;
         if (inserting) {
-            // The pending new record shows as the last row, under the rows
-            // that lead up to the end of the data.
-            QList<Db::Record> tail;
-            if (!m_rows.isEmpty() && m_rows.last().rid != 0)
-                tail = m_ds->rowsBefore(m_rows.last(), m_windowSize - 2) << m_rows.last();
-            rows = tail;
-            rows << current;
-            cur = rows.size() - 1;
+            // The pending new record shows under the row that was current,
+            // the other rows staying where they were (those under it move
+            // down one); it stays on the rows shown whole.
+            int at = m_currentRow + 1;
+            for (int i = 0; i < m_rows.size(); ++i) {
+                if (isPending(m_rows[i])) {
+                    at = i;
+                    continue;
+                }
+                rows << m_rows[i];
+            }
+            at = qBound(0, at, int(rows.size()));
+            rows.insert(at, current);
+            while (at >= m_wholeRows) {
+                rows.removeFirst();
+                --at;
+            }
+            while (rows.size() > m_windowSize)
+                rows.removeLast();
+            cur = at;
         } else {
-            const int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_windowSize - 1);
+            const int above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_wholeRows - 1);
             QList<Db::Record> before = above > 0 ? m_ds->rowsBefore(current, above) : QList<Db::Record>();
             // Near the start the rows below fill the window, near the end
             // the rows above.
             const int below = m_windowSize - 1 - int(before.size());
             QList<Db::Record> after = m_ds->rowsAfter(&current, below, false);
-            if (after.size() < below && before.size() == above) {
-                const int more = below - int(after.size());
+            // At the end of the data the last record stays on the last row
+            // shown whole, with nothing under it.
+            const int wholeBelow = m_wholeRows - 1 - int(before.size());
+            if (after.size() < wholeBelow && before.size() == above) {
+                const int more = wholeBelow - int(after.size());
                 before = m_ds->rowsBefore(current, above + more);
             }
             rows = before;
@@ -128,7 +147,20 @@ void DataSetModel::followCursor()
         return;
     }
     const Db::Record& current = m_ds->currentRecord();
+    // A new record that was pending is gone (stored or abandoned): its row
+    // goes, and the window is read again around the current record.
     for (int i = 0; i < m_rows.size(); ++i) {
+        if (isPending(m_rows[i])) {
+            m_rows.removeAt(i);
+            for (int j = 0; j < m_rows.size(); ++j)
+                if (m_ds->sameRow(m_rows[j], current))
+                    m_currentRow = j;
+            reload();
+            return;
+        }
+    }
+    // A record on the row cut off at the bottom scrolls the window instead.
+    for (int i = 0; i < qMin(int(m_rows.size()), m_wholeRows); ++i) {
         if (m_ds->sameRow(m_rows[i], current)) {
             // A row that shows the same values is not repainted (a search
             // that stays on the same account moves nothing).
@@ -144,6 +176,12 @@ void DataSetModel::followCursor()
     reload();
 }
 
+// The pending new record: not yet stored, so without a row id or position.
+bool DataSetModel::isPending(const Db::Record& rec)
+{
+    return rec.rid == 0 && rec.position < 0;
+}
+
 bool DataSetModel::activateRow(int row)
 {
     if (!m_ds || row < 0 || row >= m_rows.size())
@@ -151,8 +189,8 @@ bool DataSetModel::activateRow(int row)
     if (row == m_currentRow)
         return true;
     const Db::Record target = m_rows[row];
-    if (target.rid == 0 && target.position < 0)
-        return false;  // the pending new record
+    if (isPending(target))
+        return false;
     if (!m_ds->gotoRecord(target)) {
         reload();
         return false;

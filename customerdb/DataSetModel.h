@@ -29,9 +29,13 @@ public:
     void setEditable(bool editable);
     bool isEditable() const { return m_editable; }
 
-    // Number of rows the window holds around the cursor (the visible page).
-    void setWindowSize(int rows);
+    // Number of rows the window holds around the cursor (the visible page),
+    // and how many of them the screen shows whole (by default all): the
+    // current record is kept on one of those, never on a row cut off at the
+    // bottom.
+    void setWindowSize(int rows, int wholeRows = -1);
     int windowSize() const { return m_windowSize; }
+    int wholeRows() const { return m_wholeRows; }
 
     // Row of the current record in the window, -1 when none.
     int currentRow() const { return m_currentRow; }
@@ -63,6 +67,7 @@ signals:
 
 private:
     void followCursor();
+    static bool isPending(const Db::Record& rec);
     QString display(const Db::Record& rec, int fieldIndex) const;
     bool isCheckColumn(int column) const;
     bool writeField(int row, int field, const QVariant& value);
@@ -74,6 +79,7 @@ private:
     QList<Db::Record> m_rows;
     int m_currentRow = -1;
     int m_windowSize = 40;
+    int m_wholeRows = 40;
     bool m_editable = false;
     bool m_inActivate = false;
     bool m_paused = false;

@@ -1,6 +1,8 @@
 #include "helpers/ConsoleStyle.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
@@ -56,11 +58,29 @@ void ConsoleStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* o
     painter->drawPixmap(option->rect.topLeft(), pixmap);
 }
 
+bool AltKeyFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers();
+    if (!(mods & Qt::AltModifier) || (mods & (Qt::ControlModifier | Qt::MetaModifier)))
+        return false;
+    const QString text = key->text();
+    if (text.isEmpty() || !text.at(0).isPrint())
+        return false;
+    // An open menu picks its items by letter.
+    if (qobject_cast<QMenu*>(watched))
+        return false;
+    return watched->isWidgetType();
+}
+
 namespace Trellane {
 
 void useConsoleStyle()
 {
     QApplication::setStyle(new ConsoleStyle);
+    qApp->installEventFilter(new AltKeyFilter(qApp));
 }
 
 } // namespace Trellane

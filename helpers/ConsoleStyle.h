@@ -15,7 +15,22 @@ public:
                        const QWidget* widget = nullptr) const override;
 };
 
+// Keeps Alt combinations out of the boxes: Alt and a letter is a button's
+// accelerator or nothing, never typing. A combination that no shortcut took
+// (Alt+N while "&New" is disabled) reaches the focused box as a key press
+// with the letter as its text; this filter, installed on the application,
+// drops such key presses before any widget sees them. Keys without text
+// (Alt+Down opening a list or a calendar) and Ctrl+Alt (AltGr on some
+// keyboards) go through.
+class AltKeyFilter : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
 namespace Trellane {
-// Gives the application the console's style (call once, after QApplication).
+// Gives the application the console's style and its Alt key rule (call
+// once, after QApplication).
 void useConsoleStyle();
 }

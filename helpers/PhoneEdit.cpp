@@ -4,6 +4,7 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -14,6 +15,9 @@ namespace {
 const QString kMask = QStringLiteral("(000)999-9999;");
 const QChar kEditBlank = QLatin1Char('_');
 const QChar kIdleBlank = QLatin1Char(' ');
+
+// Where the ten digit places stand in the template's text.
+constexpr int kPlaces[] = {1, 2, 3, 5, 6, 7, 9, 10, 11, 12};
 
 const QString kInvalidInput = QStringLiteral("Invalid input value.  Use escape key to abandon changes");
 
@@ -97,9 +101,20 @@ void TPhoneEdit::setBlankChar(QChar blank)
     setCursorPosition(cursor);
 }
 
+bool TPhoneEdit::isBlank() const
+{
+    if (isFreeText())
+        return false;
+    const QString t = text();
+    for (int place : kPlaces)
+        if (t.at(place) != kIdleBlank)
+            return false;
+    return true;
+}
+
 bool TPhoneEdit::validateEdit()
 {
-    if (m_validating || !isModified() || !isIncomplete())
+    if (m_validating || !isRefused())
         return true;
     m_validating = true;
     Trellane::platform().showError(kInvalidInput);
@@ -110,7 +125,7 @@ bool TPhoneEdit::validateEdit()
 bool TPhoneEdit::validatePanel(const QWidget* panel)
 {
     for (TPhoneEdit* box : panel->findChildren<TPhoneEdit*>()) {
-        if (box->isModified() && box->isIncomplete()) {
+        if (box->isRefused()) {
             box->setFocus(Qt::OtherFocusReason);
             box->validateEdit();
             return false;
@@ -142,7 +157,7 @@ void TPhoneEdit::focusOutEvent(QFocusEvent* e)
     // Switching windows or opening a menu is not leaving the box.
     if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason)
         return;
-    if (isModified() && isIncomplete()) {
+    if (isRefused()) {
         // Refused once the focus change is over: the message, then the focus
         // back here.
         QTimer::singleShot(0, this, [this] {
@@ -162,4 +177,19 @@ void TPhoneEdit::keyPressEvent(QKeyEvent* e)
         return;
     }
     QLineEdit::keyPressEvent(e);
+}
+
+void TPhoneEdit::mousePressEvent(QMouseEvent* e)
+{
+    QLineEdit::mousePressEvent(e);
+    if (isFreeText() || e->button() != Qt::LeftButton || (e->modifiers() & Qt::ShiftModifier) || hasSelectedText())
+        return;
+    // A click past the last digit goes to the place after it.
+    const QString t = text();
+    int next = kPlaces[0];
+    for (int i = 0; i < 10; ++i)
+        if (t.at(kPlaces[i]) != kIdleBlank)
+            next = i + 1 < 10 ? kPlaces[i + 1] : -1;
+    if (next >= 0 && cursorPosition() > next)
+        setCursorPosition(next);
 }

@@ -10,7 +10,12 @@
 // fit the template (letters, or a length other than ten) stays free text
 // until the user empties the box, which brings the template back.
 //
-// Leaving a box that was edited with a required digit missing is refused:
+// A click into the unfilled end of the template puts the cursor on the first
+// place after the digits already there (the first place of an empty box),
+// so that typing fills the number from its start.
+//
+// Leaving a box that was edited with a required digit missing is refused
+// (a box emptied again may be left, as an untouched one may):
 // the error box says so and the focus stays; Escape abandons the edit and
 // restores the value last set (the key goes no further, so it cannot also
 // run a shortcut of the window). Commands that read a panel's boxes check
@@ -36,6 +41,10 @@ public:
     bool isFreeText() const { return inputMask().isEmpty(); }
     // True when the template is shown with a required digit missing.
     bool isIncomplete() const { return !isFreeText() && !hasAcceptableInput(); }
+    // True when the template is shown with no digit in it.
+    bool isBlank() const;
+    // True when leaving the box is refused: edited, incomplete, not blank.
+    bool isRefused() const { return isModified() && isIncomplete() && !isBlank(); }
     // What leaving the box does: false (with the error shown) when an edited
     // box is incomplete. Focus changes run it; tests call it directly.
     bool validateEdit();
@@ -49,6 +58,7 @@ protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
 
 private:
     void showTemplate(const QString& positions);

@@ -20,15 +20,36 @@
 
 namespace Trellane {
 
+FocusReturn::FocusReturn()
+    : m_focus(QApplication::focusWidget())
+{
+}
+
+FocusReturn::~FocusReturn()
+{
+    QWidget* w = m_focus;
+    if (!w || !w->isVisible() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus)
+        return;
+    QWidget* window = w->window();
+    if (QApplication::activeWindow() != window) {
+        window->activateWindow();
+        QApplication::setActiveWindow(window);
+    }
+    if (QApplication::focusWidget() != w)
+        w->setFocus(Qt::OtherFocusReason);
+}
+
 static QWidget* dialogParent() { return QApplication::activeWindow(); }
 
 void QtPlatform::showMessage(const QString& text)
 {
+    const FocusReturn focus;
     QMessageBox::information(dialogParent(), QCoreApplication::applicationName(), text, QMessageBox::Ok);
 }
 
 bool QtPlatform::askYesNo(const QString& text)
 {
+    const FocusReturn focus;
     return QMessageBox::information(dialogParent(), QCoreApplication::applicationName(), text,
                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes;
@@ -36,11 +57,13 @@ bool QtPlatform::askYesNo(const QString& text)
 
 void QtPlatform::showError(const QString& text)
 {
+    const FocusReturn focus;
     QMessageBox::critical(dialogParent(), QCoreApplication::applicationName(), text, QMessageBox::Ok);
 }
 
 QString QtPlatform::getSaveFileName(const QString& proposedName)
 {
+    const FocusReturn focus;
     QFileDialog dlg(dialogParent());
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -52,6 +75,7 @@ QString QtPlatform::getSaveFileName(const QString& proposedName)
 
 bool QtPlatform::execPrintDialog(QPrinter& printer)
 {
+    const FocusReturn focus;
     QPrintDialog dlg(&printer, dialogParent());
     return dlg.exec() == QDialog::Accepted;
 }

@@ -1,7 +1,26 @@
 #pragma once
 #include "helpers/Platform.h"
 
+#include <QPointer>
+#include <QWidget>
+
 namespace Trellane {
+
+// Gives the keyboard focus back to the control that had it when a dialog
+// (message box, question, file or print dialog, output window) is over:
+// notes the focused control when made, and when it goes, activates that
+// control's window again and puts the focus back into it, if it is still
+// there to take it.
+class FocusReturn {
+public:
+    FocusReturn();
+    ~FocusReturn();
+    FocusReturn(const FocusReturn&) = delete;
+    FocusReturn& operator=(const FocusReturn&) = delete;
+
+private:
+    QPointer<QWidget> m_focus;
+};
 
 // The production platform: Qt's message boxes, dialogs and clipboard, the
 // system clock, QFile and QProcess, and Qt Network for downloads.

@@ -3,6 +3,7 @@
 #include "customerdb/DBGrid.h"
 #include "customerdb/Engine.h"
 #include "helpers/Command.h"
+#include "helpers/QtPlatform.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -223,6 +224,7 @@ int TfrmReqReport::Print(QPrinter& printer)
 
 void TfrmReqReport::Preview()
 {
+    const Trellane::FocusReturn focus;
     QPrintPreviewDialog dialog(printer(), m_window);
     dialog.setObjectName(QStringLiteral("frmReqReport"));
     dialog.setWindowTitle(QStringLiteral("Requests"));

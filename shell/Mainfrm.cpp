@@ -14,6 +14,7 @@
 #include "requests/RequestsTab.h"
 #include "shell/Outputfrm.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -59,7 +60,10 @@ TfrmMain::TfrmMain(const ShellSettings& settings, QWidget* parent)
     findOrMakeLabel42();
     ui->PageControl1->setCurrentWidget(ui->tabAccounts);
 
-    // The window opens centred with a client area of 762 by 677.
+    // The window opens centred with a client area of 762 by 677, the least
+    // it can be made: below it the panels' buttons would be cut off. A
+    // larger window gives the grids more rows and columns.
+    setMinimumSize(762, 677);
     resize(762, 677);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
@@ -180,12 +184,28 @@ QWidget* TfrmMain::control(const QString& objectName)
 
 void TfrmMain::DisableButtons(bool enabled)
 {
+    // A button that runs a command has the focus when it is clicked, and
+    // disabling it hands the focus on to the next control: it gets the focus
+    // back at the end, unless the command put the focus somewhere itself.
+    QPushButton* focused = enabled ? nullptr : qobject_cast<QPushButton*>(QApplication::focusWidget());
+    const bool note = focused && focused->window() == this && focused->isEnabled() && !m_focusedButton;
     // Found anew on every call, so buttons that tabs add later are reached
     // too. Buttons of other windows parented here (dialogs, message boxes)
     // are not the main window's.
     for (QPushButton* button : findChildren<QPushButton*>()) {
         if (button->window() == this)
             button->setEnabled(enabled);
+    }
+    if (note) {
+        m_focusedButton = focused;
+        m_focusMovedTo = QApplication::focusWidget();
+    } else if (enabled && m_focusedButton) {
+        QWidget* button = m_focusedButton;
+        const bool untouched = QApplication::focusWidget() == m_focusMovedTo || !QApplication::focusWidget();
+        m_focusedButton = nullptr;
+        m_focusMovedTo = nullptr;
+        if (untouched && button->isVisible() && button->isEnabled())
+            button->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -119,6 +119,10 @@ private:
     TRequestsTab* m_requests = nullptr;
     TBillingTab* m_billing = nullptr;
     QPointer<QLabel> m_label42;
+    // The button that had the focus when a command disabled the buttons,
+    // and the control the focus went to then.
+    QPointer<QWidget> m_focusedButton;
+    QPointer<QWidget> m_focusMovedTo;
     QPointer<TfrmOutput> m_output;
     QTimer* m_timer1 = nullptr;
 

@@ -2,6 +2,7 @@
 #include "ui_Outputfrm.h"
 
 #include "helpers/Platform.h"
+#include "helpers/QtPlatform.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFont>
@@ -63,6 +64,7 @@ void TfrmOutput::prepareShow()
 
 void TfrmOutput::showModal()
 {
+    const Trellane::FocusReturn focus;
     prepareShow();
     exec();
 }

@@ -486,6 +486,54 @@ private slots:
         }
     }
 
+    // A picker is one Tab stop, shows dates with leading zeros, and its
+    // colour stays on its box: the calendar keeps the application's palette.
+    void datePickerTabStopDigitsAndCalendar_data()
+    {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("empty") << QDate() << " ";
+        QTest::newRow("one-digit month and day") << QDate(2027, 1, 5) << "01/05/2027";
+        QTest::newRow("two digits") << QDate(2027, 11, 25) << "11/25/2027";
+    }
+    void datePickerTabStopDigitsAndCalendar()
+    {
+        QFETCH(QDate, date);
+        QFETCH(QString, shown);
+        QWidget host;
+        auto* before = new QLineEdit(&host);
+        auto* dtp = new TDatePicker(&host);
+        dtp->setCalendarPopup(true);
+        auto* after = new QLineEdit(&host);
+        dtp->move(0, 30);
+        after->move(0, 60);
+        dtp->setValue(date);
+        QPalette red = dtp->palette();
+        red.setColor(QPalette::Base, Qt::red);
+        dtp->setPalette(red);
+        host.show();
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QCOMPARE(dtp->text(), shown);
+        before->setFocus();
+        QTest::keyClick(before, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), dtp);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), after);
+        QTest::keyClick(after, Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), before);
+
+        const QColor plain = QApplication::palette(dtp->calendarWidget()).color(QPalette::Base);
+        QCOMPARE(dtp->palette().color(QPalette::Base), QColor(Qt::red));
+        QCOMPARE(dtp->calendarWidget()->palette().color(QPalette::Base), plain);
+        red.setColor(QPalette::Base, Qt::blue);
+        dtp->setPalette(red);  // a later colour as well
+        QCOMPARE(dtp->calendarWidget()->palette().color(QPalette::Base), plain);
+        QCOMPARE(dtp->calendarWidget()->window()->palette().color(QPalette::Window),
+                 QApplication::palette(dtp->calendarWidget()).color(QPalette::Window));
+    }
+
     void expiryDatesTheUserChangedAreSaved()
     {
         const QDate prof(2027, 1, 31), era(2027, 5, 1), sv(2020, 2, 2);

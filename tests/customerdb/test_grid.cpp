@@ -129,17 +129,28 @@ private slots:
         QVERIFY(model.activateRow(target));
         QCOMPARE(currentId(), id);
 
-        // Writes show at once; a pending new record shows as the last row.
+        // Writes show at once; a pending new record shows under the row that
+        // was current, the rows above it staying in place.
         table->edit();
         table->fieldByName(QStringLiteral("Name")).setValue(QStringLiteral("AAA"));
         table->post();
         QCOMPARE(model.data(model.index(model.currentRow(), 1), Qt::DisplayRole).toString(), QStringLiteral("AAA"));
+        const int was = model.currentRow();
+        QList<int> shown;
+        for (int row = 0; row <= was; ++row)
+            shown << idAt(&model, row);
         table->append();
-        QCOMPARE(model.currentRow(), model.rowCount() - 1);
+        QCOMPARE(model.currentRow(), was + 1);
+        QCOMPARE(model.rowCount(), 10);
+        for (int row = 0; row <= was; ++row)
+            QCOMPARE(idAt(&model, row), shown[row]);
         QCOMPARE(model.data(model.index(model.currentRow(), 0), Qt::DisplayRole).toString(), QString());
         QVERIFY(!model.activateRow(model.currentRow()) || table->state() == DataSetState::Insert);
         table->cancel();
         QCOMPARE(currentId(), id);
+        QCOMPARE(model.currentRow(), was);
+        for (int row = 0; row < model.rowCount(); ++row)
+            QVERIFY(!model.data(model.index(row, 0), Qt::DisplayRole).toString().isEmpty());
 
         // A closed data set shows nothing.
         table->close();
@@ -227,6 +238,19 @@ private slots:
         bar(grid)->triggerAction(QAbstractSlider::SliderSingleStepSub);
         QCOMPARE(currentId(), 99);
 
+        // A bar only when there is more than the rows shown whole.
+        QVERIFY(bar(grid)->isVisible());
+        Query two(conn.get());
+        two.setSql({QStringLiteral("Select 1 As One Union Select 2")});
+        two.open();
+        TDBGrid small;
+        small.resize(400, 200);
+        small.setDataSet(&two);
+        small.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&small));
+        QTRY_VERIFY(!bar(small)->isVisible());
+        QCOMPARE(small.dataSetModel()->rowCount(), 2);
+
         // A click on a row moves the cursor to it.
         table->first();
         const QRect cell = grid.visualRect(grid.dataSetModel()->index(3, 1));
@@ -234,6 +258,57 @@ private slots:
         QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(currentId(), 4);
         QCOMPARE(grid.currentIndex().row(), 3);
+    }
+
+    // Whatever moves the cursor, its row is shown whole, above the
+    // horizontal scroll bar, at any height of the grid.
+    void currentRowIsShownWhole_data()
+    {
+        QTest::addColumn<QString>("move");
+        QTest::newRow("Ctrl+End") << "ctrl-end";
+        QTest::newRow("Down to the last row") << "down";
+        QTest::newRow("wheel at the end") << "wheel";
+        QTest::newRow("seek past the end") << "seek";
+        QTest::newRow("pending new record") << "append";
+    }
+
+    void currentRowIsShownWhole()
+    {
+        QFETCH(QString, move);
+        for (int height = 150; height < 180; height += 7) {
+            TDBGrid grid;
+            grid.resize(180, height);  // narrower than the columns: a horizontal bar
+            grid.setDataSet(table.get());
+            grid.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&grid));
+            QTRY_VERIFY(grid.horizontalScrollBar()->isVisible());
+            QApplication::processEvents();
+            if (move == QLatin1String("ctrl-end")) {
+                QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+            } else if (move == QLatin1String("down")) {
+                table->moveBy(90);
+                for (int i = 0; i < 12; ++i)
+                    QTest::keyClick(&grid, Qt::Key_Down);
+            } else if (move == QLatin1String("wheel")) {
+                table->last();
+                QWheelEvent wheel(QPointF(20, 20), grid.mapToGlobal(QPointF(20, 20)), {}, QPoint(0, -360),
+                                  Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(grid.viewport(), &wheel);
+            } else if (move == QLatin1String("seek")) {
+                table->findNearest({1000});
+            } else {
+                table->append();
+            }
+            QApplication::processEvents();
+            if (move != QLatin1String("append"))
+                QCOMPARE(currentId(), 100);
+            const QRect row = grid.visualRect(grid.dataSetModel()->index(grid.dataSetModel()->currentRow(), 0));
+            QVERIFY2(row.isValid() && row.top() >= 0 && row.bottom() < grid.viewport()->height(),
+                     qPrintable(QStringLiteral("height %1: row %2..%3 of %4")
+                                    .arg(height).arg(row.top()).arg(row.bottom()).arg(grid.viewport()->height())));
+            table->cancel();
+            table->first();
+        }
     }
 
     // Cell text is drawn whole inside its row, on one line even when the

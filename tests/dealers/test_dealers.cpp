@@ -1,6 +1,7 @@
 // The Dealers tab offscreen on real databases: loading the panel, Save with
 // its vendor ID test and a refused post, New/Cancel/Delete, the search bar,
 // and the renewal notice.
+#include "customerdb/DBGrid.h"
 #include "customerdb/DataModule.h"
 #include "dealers/DealersTab.h"
 #include "helpers/Command.h"
@@ -225,11 +226,25 @@ private slots:
 
     void newCancelSearchDelete()
     {
+        console->host()->resize(760, 660);
+        console->host()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(console->host()));
         QVERIFY(dealers().findKey({QStringLiteral("BETA")}));
+        DataSetModel* grid = tab->findChild<TDBGrid*>(QStringLiteral("DBGrid4"))->dataSetModel();
+        auto code = [grid](int row) { return grid->data(grid->index(row, 0), Qt::DisplayRole).toString(); };
+        QCOMPARE(grid->currentRow(), 1);
         // New then Cancel: the previous dealer again, Code still editable.
+        // The grid stays where it was, the new row marked under BETA.
         tab->btnNewDealerClick();
         QCOMPARE(box("edtDealerCode")->text(), QString());
+        QCOMPARE(grid->rowCount(), 5);
+        QCOMPARE(grid->currentRow(), 2);
+        QCOMPARE(grid->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u25B6"));
+        QCOMPARE((QStringList{code(0), code(1), code(2), code(3), code(4)}),
+                 (QStringList{"ACME", "BETA", "", "GAMMA", "M"}));
         tab->btnCancelDealerClick();
+        QCOMPARE(grid->rowCount(), 4);
+        QCOMPARE(code(grid->currentRow()), QStringLiteral("BETA"));
         QCOMPARE(box("edtDealerCode")->text(), QStringLiteral("BETA"));
         QVERIFY(!box("edtDealerCode")->isReadOnly());
 

@@ -1,9 +1,12 @@
 // Entry boxes look the same under the console's style as under the style it
 // wraps, in every state: frames copied from the cache must match the ones the
-// style would have drawn for that size, state and palette.
+// style would have drawn for that size, state and palette. Alt combinations
+// never type into a box.
 #include "helpers/ConsoleStyle.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QPainter>
 #include <QStyleOptionFrame>
 #include <QStyleFactory>
@@ -116,6 +119,53 @@ private slots:
                          qPrintable(QStringLiteral("state %1").arg(uint(state), 0, 16)));
         // The wrapped style does draw the focus differently.
         QVERIFY(!sameLook(frame(plain.get(), states[1]), frame(plain.get(), states[0]), false));
+    }
+
+    // Alt and a key is an accelerator or nothing: a disabled button's letter
+    // types nothing into a line or a text box; an enabled one is clicked.
+    void altCombinationsNeverType_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("newEnabled");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("clicks");
+        QTest::newRow("Alt+N, button disabled") << int(Qt::Key_N) << int(Qt::AltModifier) << false << "" << 0;
+        QTest::newRow("Alt+Shift+N") << int(Qt::Key_N) << int(Qt::AltModifier | Qt::ShiftModifier) << false << "" << 0;
+        QTest::newRow("Alt+7") << int(Qt::Key_7) << int(Qt::AltModifier) << true << "" << 0;
+        QTest::newRow("Alt+N, button enabled") << int(Qt::Key_N) << int(Qt::AltModifier) << true << "" << 1;
+        QTest::newRow("N alone types") << int(Qt::Key_N) << int(Qt::NoModifier) << true << "n" << 0;
+    }
+    void altCombinationsNeverType()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, newEnabled);
+        QFETCH(QString, typed);
+        QFETCH(int, clicks);
+        AltKeyFilter filter;
+        qApp->installEventFilter(&filter);
+        QWidget host;
+        auto* line = new QLineEdit(&host);
+        auto* notes = new QPlainTextEdit(&host);
+        notes->move(0, 40);
+        auto* button = new QPushButton(QStringLiteral("&New"), &host);
+        button->move(200, 0);
+        button->setEnabled(newEnabled);
+        int clicked = 0;
+        connect(button, &QPushButton::clicked, this, [&] { ++clicked; });
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QApplication::setActiveWindow(&host);
+        int round = 0;
+        for (QWidget* box : {static_cast<QWidget*>(line), static_cast<QWidget*>(notes)}) {
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            const int expected = ++round * clicks;
+            QTRY_COMPARE(clicked, expected);  // an accelerator clicks a moment later
+        }
+        QCOMPARE(line->text(), typed);
+        QCOMPARE(notes->toPlainText(), typed);
     }
 };
 

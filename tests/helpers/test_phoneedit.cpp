@@ -116,6 +116,70 @@ private slots:
         QTest::keyClicks(e, QStringLiteral("8005550100"));
         QCOMPARE(e->text(), QStringLiteral("(800)555-0100"));
     }
+
+    // A click into the unfilled end goes to the place after the digits;
+    // a click among the digits stays where it landed.
+    void clickGoesToTheFirstEmptyPlace_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("cursor");  // -1: where the click landed
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("empty") << "" << 1 << "5551234567" << "(555)123-4567";
+        QTest::newRow("area code only") << "(555)   -    " << 5 << "1234567" << "(555)123-4567";
+        QTest::newRow("complete") << "5551234567" << -1 << "" << "(555)123-4567";
+    }
+    void clickGoesToTheFirstEmptyPlace()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, cursor);
+        QFETCH(QString, typed);
+        QFETCH(QString, result);
+        TestPlatform platform;
+        QWidget host;
+        auto* other = new QLineEdit(&host);
+        auto* e = new TPhoneEdit(&host);
+        e->setGeometry(0, 30, 160, 24);
+        e->setText(value);
+        host.show();
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        other->setFocus();
+        QTest::mouseClick(e, Qt::LeftButton, {}, QPoint(e->width() - 6, e->height() / 2));
+        QVERIFY(e->hasFocus());
+        if (cursor >= 0)
+            QCOMPARE(e->cursorPosition(), cursor);
+        else
+            QVERIFY(e->cursorPosition() > 5);
+        QTest::keyClicks(e, typed);
+        QCOMPARE(e->text(), result);
+    }
+
+    // A box typed into and emptied again may be left, as an untouched one.
+    void emptiedBoxMayBeLeft()
+    {
+        TestPlatform platform;
+        QWidget host;
+        auto* e = new TPhoneEdit(&host);
+        auto* other = new QLineEdit(&host);
+        other->move(0, 30);
+        host.show();
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        e->setFocus();
+        e->setCursorPosition(1);
+        QTest::keyClicks(e, QStringLiteral("55"));
+        QVERIFY(e->isModified() && e->isIncomplete());
+        QTest::keyClick(e, Qt::Key_Backspace);
+        QTest::keyClick(e, Qt::Key_Backspace);
+        QVERIFY(e->isBlank());
+        QVERIFY(TPhoneEdit::validatePanel(&host));
+        other->setFocus(Qt::TabFocusReason);
+        QTest::qWait(20);
+        QVERIFY(other->hasFocus());
+        QVERIFY(platform.errors.isEmpty());
+        QCOMPARE(e->text(), QStringLiteral("(   )   -    "));
+    }
 };
 
 QTEST_MAIN(TestPhoneEdit)

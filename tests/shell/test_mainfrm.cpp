@@ -10,6 +10,7 @@
 #include "helpers/Command.h"
 #include "releases/ReleaseLookup.h"
 #include "requests/RequestsTab.h"
+#include "helpers/QtPlatform.h"
 #include "shell/Mainfrm.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
@@ -600,6 +601,83 @@ private slots:
         frm->DisableButtons(true);
         for (QPushButton* b : buttons)
             QVERIFY2(b->isEnabled(), qPrintable(b->objectName() + b->text()));
+    }
+
+    // The designed size is the least; a larger window goes to the grids of
+    // every tab, while the panels keep their controls where they were.
+    void gridsTakeWhatTheWindowGivesBeyondItsLeast()
+    {
+        auto frm = makeWindow();
+        QCOMPARE(frm->minimumSize(), QSize(762, 677));
+        frm->resize(600, 450);
+        QCOMPARE(frm->size(), QSize(762, 677));
+        frm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frm.get()));
+        const QStringList grids{QStringLiteral("DBGrid3"), QStringLiteral("DBGrid2"), QStringLiteral("DBGrid4"),
+                                QStringLiteral("DBGrid1")};
+        const QStringList buttons{QStringLiteral("btnUpdate"), QStringLiteral("Button8"),
+                                  QStringLiteral("btnNewDealer"), QStringLiteral("Button4")};
+        auto measure = [&] {
+            QList<QRect> r;
+            for (int i = 0; i < grids.size(); ++i) {
+                frm->PageControl1()->setCurrentIndex(i);  // the grids' tabs, in order
+                QApplication::processEvents();
+                r << frm->control(grids[i])->geometry() << frm->control(buttons[i])->geometry();
+            }
+            return r;
+        };
+        const QList<QRect> designed = measure();
+        QCOMPARE(designed[6].height(), 174);  // the requests grid as designed
+        QCOMPARE(frm->control(QStringLiteral("pnlRequestsBottom"))->height(), 330);
+        frm->resize(1000, 900);
+        QApplication::processEvents();
+        const QList<QRect> larger = measure();
+        for (int i = 0; i < grids.size(); ++i) {
+            QVERIFY2(larger[2 * i].height() >= designed[2 * i].height() + 200, qPrintable(grids[i]));
+            QVERIFY2(larger[2 * i].width() >= designed[2 * i].width() + 200, qPrintable(grids[i]));
+            QCOMPARE(larger[2 * i + 1], designed[2 * i + 1]);
+        }
+    }
+
+    // After a dialog the focus is where it was; a button that ran a command
+    // has it back when the command has enabled the buttons again.
+    void focusReturnsAfterDialogsAndCommands()
+    {
+        auto frm = makeWindow();
+        frm->show();
+        QApplication::setActiveWindow(frm.get());
+        QVERIFY(QTest::qWaitForWindowActive(frm.get()));
+        frm->PageControl1()->setCurrentIndex(2);
+        QWidget* box = frm->control(QStringLiteral("edtDealerName"));
+        box->setFocus();
+        QCOMPARE(QApplication::focusWidget(), box);
+        {
+            const Trellane::FocusReturn back;
+            QDialog dialog(frm.get());
+            auto* other = new QLineEdit(&dialog);
+            dialog.show();
+            QApplication::setActiveWindow(&dialog);
+            other->setFocus();
+            QCOMPARE(QApplication::focusWidget(), other);
+        }
+        QCOMPARE(QApplication::focusWidget(), box);
+
+        auto* del = qobject_cast<QPushButton*>(frm->control(QStringLiteral("btnDelDealer")));
+        del->setFocus();
+        frm->DisableButtons(false);
+        QVERIFY(QApplication::focusWidget() != del);
+        frm->DisableButtons(true);
+        QCOMPARE(QApplication::focusWidget(), del);
+        // A command that put the focus somewhere keeps it there.
+        frm->DisableButtons(false);
+        box->setFocus();
+        frm->DisableButtons(true);
+        QCOMPARE(QApplication::focusWidget(), box);
+
+        // The Submitter IDs tab brought to the front gives its grid the
+        // focus, not its "Delete" button.
+        frm->PageControl1()->setCurrentIndex(1);
+        QTRY_COMPARE(QApplication::focusWidget(), frm->control(QStringLiteral("DBGrid2")));
     }
 
     void errorBoxShowsTheMessageAndTheWindowGoesOn()
