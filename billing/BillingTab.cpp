@@ -2,6 +2,7 @@
 
 #include "ui_BillingTab.h"
 
+#include "billing/ForecastWindow.h"
 #include "billing/RenewalsExport.h"
 #include "helpers/Command.h"
 #include "helpers/Platform.h"
@@ -284,4 +285,12 @@ void TBillingTab::Button7Click()
 
 void TBillingTab::btnForecastClick()
 {
+    // One window, brought forward and counted afresh on every click.
+    if (!m_forecastWindow) {
+        m_forecastWindow = new TForecastWindow(*m_console.data().connTrellaneEMC, *this, m_console.window());
+        m_forecastWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_forecastWindow->refresh();
+    m_forecastWindow->show();
+    m_forecastWindow->raise();
 }

@@ -7,11 +7,13 @@
 #include "billing/RenewalPosting.h"
 #include "billing/RunPreview.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
 class Console;
+class TForecastWindow;
 
 namespace Ui {
 class BillingTab;
@@ -54,6 +56,8 @@ public:
 
     // The last preview's accounts and totals.
     const Billing::RunPreview& lastPreview() const { return *m_preview; }
+    // The forecast window while it is open.
+    TForecastWindow* forecastWindow() const { return m_forecastWindow; }
 
     // Replaces the progress dialog and the modal output window (tests).
     void setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback);
@@ -71,4 +75,5 @@ private:
     std::unique_ptr<Ui::BillingTab> ui;
     std::unique_ptr<Billing::RunFeedback> m_feedback;
     std::unique_ptr<Billing::RunPreview> m_preview;
+    QPointer<TForecastWindow> m_forecastWindow;
 };
