@@ -283,6 +283,8 @@ void TBillingTab::Button7Click()
     q.close();
 }
 
+TForecastWindow* TBillingTab::forecastWindow() const { return m_forecastWindow; }
+
 void TBillingTab::btnForecastClick()
 {
     // One window, brought forward and counted afresh on every click.

@@ -57,7 +57,7 @@ public:
     // The last preview's accounts and totals.
     const Billing::RunPreview& lastPreview() const { return *m_preview; }
     // The forecast window while it is open.
-    TForecastWindow* forecastWindow() const { return m_forecastWindow; }
+    TForecastWindow* forecastWindow() const;
 
     // Replaces the progress dialog and the modal output window (tests).
     void setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback);
