@@ -72,6 +72,7 @@ void TForecastWindow::refresh()
     auto* y = new QValueAxis();
     // Room above the tallest bar for its amount.
     y->setRange(0, qMax(1, highest + highest / 8 + 1));
+    y->applyNiceNumbers();
     y->setLabelFormat(QStringLiteral("%d"));
     y->setTitleText(QStringLiteral("Renewals"));
     m_chart->addAxis(x, Qt::AlignBottom);
