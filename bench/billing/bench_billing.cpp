@@ -157,8 +157,6 @@ void fillBillingData(Db::Connection& customer, Db::Connection& practice, int n, 
             if (!ins.exec())
                 throw Db::EngineError(ins.lastError().text());
         }
-        if (pg)
-            exec(practice, QStringLiteral("SELECT setval('mwcas_case_number_seq', %1)").arg(n + 1));
         const char* const defaults[][2] = {{"Case Number", "0"}, {"Chart Number", ""}, {"Guarantor", ""},
                                            {"Billing Code", "E1"}, {"Assigned Provider", "1"}, {"Facility", "MAIN"},
                                            {"Referring Provider", "RP1"}, {"Price Code", "A"}};
