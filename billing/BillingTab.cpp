@@ -2,6 +2,7 @@
 
 #include "ui_BillingTab.h"
 
+#include "billing/ForecastWindow.h"
 #include "billing/RenewalsExport.h"
 #include "helpers/Command.h"
 #include "helpers/Platform.h"
@@ -40,16 +41,17 @@ class DialogFeedback : public Billing::RunFeedback {
 public:
     explicit DialogFeedback(Console& console) : m_console(console) {}
 
+    void setPreview(bool preview) override { m_preview = preview; }
     void started(qint64 total) override
     {
         m_dialog = new QProgressDialog(m_console.window());
-        m_dialog->setWindowTitle(QStringLiteral("Add Charges"));
+        m_dialog->setWindowTitle(m_preview ? QStringLiteral("Preview Charges") : QStringLiteral("Add Charges"));
         m_dialog->setWindowModality(Qt::WindowModal);
         m_dialog->setMinimumDuration(0);
         m_dialog->setAutoClose(false);
         m_dialog->setAutoReset(false);
         m_dialog->setRange(0, int(qMin<qint64>(total, INT_MAX)));
-        m_dialog->setLabelText(TBillingTab::progressText(0, total));
+        m_dialog->setLabelText(TBillingTab::progressText(0, total, m_preview));
         m_dialog->setValue(0);
         m_clock.start();
     }
@@ -60,7 +62,7 @@ public:
         // Repainting costs more than posting an account: a few times a second.
         if (m_clock.elapsed() >= 100 || done == total) {
             m_clock.restart();
-            m_dialog->setLabelText(TBillingTab::progressText(done, total));
+            m_dialog->setLabelText(TBillingTab::progressText(done, total, m_preview));
             m_dialog->setValue(int(qMin<qint64>(done, INT_MAX)));  // handles events (window-modal)
         }
         return !m_dialog->wasCanceled();
@@ -76,6 +78,7 @@ private:
     Console& m_console;
     QPointer<QProgressDialog> m_dialog;
     QElapsedTimer m_clock;
+    bool m_preview = false;
 };
 
 QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1String(name)).asString(); }
@@ -87,6 +90,7 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
     , m_console(console)
     , ui(std::make_unique<Ui::BillingTab>())
     , m_feedback(std::make_unique<DialogFeedback>(console))
+    , m_preview(std::make_unique<Billing::RunPreview>())
 {
     ui->setupUi(this);
     // Procedure codes are capitals, except the monthly Institutional code,
@@ -97,7 +101,7 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
 
     // The two buttons keep their width: a caption wider than the button in
     // the workstation's font is drawn a little smaller rather than cut.
-    for (QPushButton* button : {ui->Button11, ui->Button7}) {
+    for (QPushButton* button : {ui->Button11, ui->Button7, ui->btnPreviewM, ui->btnForecast}) {
         QFont font = button->font();
         while (QFontMetrics(font).horizontalAdvance(button->text()) + 10 > button->width() && font.pointSizeF() > 6)
             font.setPointSizeF(font.pointSizeF() - 0.5);
@@ -106,6 +110,8 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
 
     Trellane::onClick(ui->Button11, this, [this] { Button11Click(); });
     Trellane::onClick(ui->Button7, this, [this] { Button7Click(); });
+    Trellane::onClick(ui->btnPreviewM, this, [this] { btnPreviewMClick(); });
+    Trellane::onClick(ui->btnForecast, this, [this] { btnForecastClick(); });
 }
 
 TBillingTab::~TBillingTab() = default;
@@ -115,10 +121,11 @@ void TBillingTab::setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback)
     m_feedback = std::move(feedback);
 }
 
-QString TBillingTab::progressText(qint64 done, qint64 total)
+QString TBillingTab::progressText(qint64 done, qint64 total, bool preview)
 {
     const QLocale c(QLocale::English, QLocale::UnitedStates);
-    return QStringLiteral("Posting renewals: %1 of %2 accounts").arg(c.toString(done), c.toString(total));
+    return QStringLiteral("%1 renewals: %2 of %3 accounts")
+        .arg(preview ? QStringLiteral("Previewing") : QStringLiteral("Posting"), c.toString(done), c.toString(total));
 }
 
 QString TBillingTab::text(PriceBox box) const
@@ -148,21 +155,46 @@ void TBillingTab::Button11Click()
 
 void TBillingTab::Button12Click()
 {
+    dealerRun(false);
+}
+
+void TBillingTab::btnPreviewMClick()
+{
+    run(QStringLiteral("M"), Mode::Direct, QString(), QString(), true);
+}
+
+void TBillingTab::btnPreviewDealerClick()
+{
+    dealerRun(true);
+}
+
+void TBillingTab::dealerRun(bool preview)
+{
     // The reseller is taken once, at the start: nothing during the run
     // changes whom it bills.
     Db::Table& dealer = *m_console.data().tblDealer;
     const bool shown = dealer.isOpen() && !dealer.isEmpty();
     run(shown ? field(dealer, "DealerCode") : QString(), Mode::Dealer, shown ? field(dealer, "ChartNumber") : QString(),
-        shown ? field(dealer, "Provider") : QString());
+        shown ? field(dealer, "Provider") : QString(), preview);
 }
 
-void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& dealerChart, const QString& dealerProvider)
+// The run and its preview take the same steps over the same accounts; the
+// preview makes each account's plan and shows it where the run carries it
+// out.
+void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& dealerChart, const QString& dealerProvider,
+                      bool preview)
 {
     TDataModule& data = m_console.data();
     Db::Query& q = *data.qryFutureRegs2;
     OutputLog& output = *m_console.frmOutput();
     Billing::RenewalPosting posting(data, *this);
     posting.setMode(mode, dealerChart, dealerProvider);
+    posting.setPreview(preview);
+    m_preview = std::make_unique<Billing::RunPreview>(
+        mode == Mode::Direct ? QStringLiteral("Add Charges for M")
+                             : QStringLiteral("Add Charges for %1").arg(dealerCode.isNull() ? QStringLiteral("(no reseller)") : dealerCode));
+    Billing::RunPreview& report = *m_preview;
+    m_feedback->setPreview(preview);
 
     const Trellane::ButtonsDisabled busy(m_console);
     bool progressShown = false;
@@ -173,7 +205,7 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     auto done = qScopeGuard([&] {
         if (progressShown)
             m_feedback->finished();
-        output.setText(posting.log().join(QLatin1Char('\n')));
+        output.setText(preview ? QString() : posting.log().join(QLatin1Char('\n')));
         if (!patientsReopened) {
             try {
                 data.tblMWTRN->open();
@@ -195,7 +227,10 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     // table, which would re-read the current case's first charge after
     // every account, is opened once the walk is over.
     data.tblMWDEF->open();
-    posting.readCaseDefaults();
+    if (preview)
+        posting.prepareReading();
+    else
+        posting.readCaseDefaults();
 
     q.first();
     output.clear();
@@ -206,7 +241,10 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     qint64 count = 0;
     bool cancelled = false;
     while (!q.eof()) {
-        posting.PostAccountRenewals();
+        if (preview)
+            report.add(posting.planAccount());
+        else
+            posting.PostAccountRenewals();
         ++count;
         if (!m_feedback->advanced(count, total) && count < total) {
             cancelled = true;
@@ -217,8 +255,8 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     m_feedback->finished();
     progressShown = false;
 
-    QStringList log = posting.log();
-    if (cancelled)
+    QStringList log = preview ? report.lines(cancelled ? count : -1, total) : posting.log();
+    if (cancelled && !preview)
         log << QStringLiteral("The run was cancelled after %1 of %2 accounts.")
                    .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(count),
                         QLocale(QLocale::English, QLocale::UnitedStates).toString(total));
@@ -243,4 +281,18 @@ void TBillingTab::Button7Click()
     memo->setPlainText(lines.join(QLatin1Char('\n')));
     Billing::writeLines(path, lines);
     q.close();
+}
+
+TForecastWindow* TBillingTab::forecastWindow() const { return m_forecastWindow; }
+
+void TBillingTab::btnForecastClick()
+{
+    // One window, brought forward and counted afresh on every click.
+    if (!m_forecastWindow) {
+        m_forecastWindow = new TForecastWindow(*m_console.data().connTrellaneEMC, *this, m_console.window());
+        m_forecastWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_forecastWindow->refresh();
+    m_forecastWindow->show();
+    m_forecastWindow->raise();
 }

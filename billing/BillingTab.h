@@ -5,12 +5,15 @@
 // and "Future Dealer Regs" (the upcoming renewals file). The dealer billing
 // run behind the Dealers tab's "Add Charges" is here too.
 #include "billing/RenewalPosting.h"
+#include "billing/RunPreview.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
 class Console;
+class TForecastWindow;
 
 namespace Ui {
 class BillingTab;
@@ -23,6 +26,8 @@ namespace Billing {
 class RunFeedback {
 public:
     virtual ~RunFeedback() = default;
+    // A preview is shown as one (its own window title and progress text).
+    virtual void setPreview(bool) {}
     virtual void started(qint64 total) = 0;
     // After each account; false when the user asked to stop.
     virtual bool advanced(qint64 done, qint64 total) = 0;
@@ -42,19 +47,33 @@ public:
     void Button11Click();  // "Add Charges for M": the direct run
     void Button12Click();  // "Add Charges" on the Dealers tab: the reseller shown there
     void Button7Click();   // "Future Dealer Regs": the upcoming renewals file
+    // "Preview Charges for M" and the Dealers tab's "Preview Charges": what
+    // the direct or the dealer run would post, in the output window, with
+    // nothing written.
+    void btnPreviewMClick();
+    void btnPreviewDealerClick();
+    void btnForecastClick();  // "Renewals Forecast"
+
+    // The last preview's accounts and totals.
+    const Billing::RunPreview& lastPreview() const { return *m_preview; }
+    // The forecast window while it is open.
+    TForecastWindow* forecastWindow() const;
 
     // Replaces the progress dialog and the modal output window (tests).
     void setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback);
 
     // The progress text after done of total accounts.
-    static QString progressText(qint64 done, qint64 total);
+    static QString progressText(qint64 done, qint64 total, bool preview = false);
 
 private:
     QString text(Billing::PriceBox box) const override;
     void run(const QString& dealerCode, Billing::Mode mode, const QString& dealerChart,
-             const QString& dealerProvider);
+             const QString& dealerProvider, bool preview = false);
+    void dealerRun(bool preview);
 
     Console& m_console;
     std::unique_ptr<Ui::BillingTab> ui;
     std::unique_ptr<Billing::RunFeedback> m_feedback;
+    std::unique_ptr<Billing::RunPreview> m_preview;
+    QPointer<TForecastWindow> m_forecastWindow;
 };

@@ -106,7 +106,8 @@ void RenewalPosting::readCaseDefaults()
     m_defaults.clear();
     for (def.first(); !def.eof(); def.next())
         m_defaults.append({field(def, "Table"), field(def, "Field"), field(def, "Default")});
-    prepareStatements();
+    prepareReading();
+    prepareWriting();
 }
 
 // A failed statement of the posting, reported as the engine reports its own
@@ -116,7 +117,25 @@ Db::EngineError RenewalPosting::sqlError(const QSqlQuery& q) const
     return m_data.connMedisoft->failure(q.lastError());
 }
 
-void RenewalPosting::prepareStatements()
+void RenewalPosting::prepareReading()
+{
+    Db::Connection& conn = *m_data.connMedisoft;
+    conn.connect();
+    const QString table = conn.quoteName(QStringLiteral("MWTRN"));
+    // The key expressions of the table's "Chart Number;Case Number" index,
+    // as the case's own transaction list compares them.
+    const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
+    const QString caseNo = conn.quoteName(QStringLiteral("Case Number"));
+    m_selectCharges = std::make_unique<QSqlQuery>(conn.database());
+    m_selectCharges->setForwardOnly(true);
+    if (!m_selectCharges->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE COALESCE(%4,'') = ? AND COALESCE(%5,-2147483649) = ?")
+                                      .arg(conn.quoteName(QStringLiteral("Procedure Code")),
+                                           conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
+        throw sqlError(*m_selectCharges);
+    m_planned.clear();
+}
+
+void RenewalPosting::prepareWriting()
 {
     Db::Connection& conn = *m_data.connMedisoft;
     const Db::TableDef* trn = conn.catalog().table(QStringLiteral("MWTRN"));
@@ -143,16 +162,6 @@ void RenewalPosting::prepareStatements()
         m_insertCharges << q;
     }
     m_pending.clear();
-    // The key expressions of the table's "Chart Number;Case Number" index,
-    // as the case's own transaction list compares them.
-    const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
-    const QString caseNo = conn.quoteName(QStringLiteral("Case Number"));
-    m_selectCharges = std::make_unique<QSqlQuery>(conn.database());
-    m_selectCharges->setForwardOnly(true);
-    if (!m_selectCharges->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE COALESCE(%4,'') = ? AND COALESCE(%5,-2147483649) = ?")
-                                      .arg(conn.quoteName(QStringLiteral("Procedure Code")),
-                                           conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
-        throw sqlError(*m_selectCharges);
 }
 
 // A value in the form the backend stores for the column, converted as the
@@ -167,49 +176,56 @@ QVariant RenewalPosting::stored(const Db::FieldDef& f, const QVariant& v) const
     return dialect.bindValue(f, Db::toFieldValue(f, v));
 }
 
+bool chargeBoxes(Module module, bool monthly, bool hasProfessional, Mode mode, PriceBox& code, PriceBox& price)
+{
+    const bool direct = mode == Mode::Direct;
+    switch (module) {
+    case Module::Professional:
+        code = monthly ? PriceBox::MoProf : PriceBox::AnnProf;
+        price = monthly ? PriceBox::MoProfChg : PriceBox::AnnProfChg;
+        return true;
+    case Module::Institutional:
+        if (monthly && !direct)
+            return false;  // resellers are not billed for monthly Institutional
+        code = monthly ? PriceBox::MOInst : PriceBox::AnnInst;
+        price = monthly ? PriceBox::MOInstChg : (direct && hasProfessional ? PriceBox::AnnInstChg2 : PriceBox::AnnInstChg);
+        return true;
+    case Module::ERA:
+        code = monthly ? PriceBox::MoERA : PriceBox::AnnERA;
+        price = monthly ? PriceBox::MoERAChg : PriceBox::AnnERAChg;
+        return true;
+    }
+    return false;
+}
+
 QList<Charge> RenewalPosting::dueCharges()
 {
     Db::Query& q = *m_data.qryFutureRegs2;
     const bool monthly = q.fieldByName(QStringLiteral("IsMonthly")).asBoolean();
     const bool hasProf = q.fieldByName(QStringLiteral("HasHCFA")).asBoolean();
-    const bool direct = m_mode == Mode::Direct;
-    struct Module {
+    struct ModuleColumns {
+        Module module;
         const char* flag;
         const char* expires;
         const char* name;
     };
-    const Module modules[] = {
-        {"HasHCFA", "ExpiresProf", "Professional"},
-        {"HasUB92", "ExpiresInst", "Institutional"},
-        {"HasERA", "ExpiresERA", "ERA"},
+    const ModuleColumns modules[] = {
+        {Module::Professional, "HasHCFA", "ExpiresProf", "Professional"},
+        {Module::Institutional, "HasUB92", "ExpiresInst", "Institutional"},
+        {Module::ERA, "HasERA", "ExpiresERA", "ERA"},
     };
     QList<Charge> out;
-    for (int m = 0; m < 3; ++m) {
-        if (!q.fieldByName(QLatin1String(modules[m].flag)).asBoolean())
+    for (const ModuleColumns& m : modules) {
+        if (!q.fieldByName(QLatin1String(m.flag)).asBoolean())
             continue;
-        const QDate e = q.fieldByName(QLatin1String(modules[m].expires)).asDate();
+        const QDate e = q.fieldByName(QLatin1String(m.expires)).asDate();
         if (!e.isValid() || !(m_today < e && e < m_today.addDays(kWindowDays)))
             continue;
         PriceBox code, price;
-        switch (m) {
-        case 0:
-            code = monthly ? PriceBox::MoProf : PriceBox::AnnProf;
-            price = monthly ? PriceBox::MoProfChg : PriceBox::AnnProfChg;
-            break;
-        case 1:
-            if (monthly && !direct)
-                continue;  // resellers are not billed for monthly Institutional
-            code = monthly ? PriceBox::MOInst : PriceBox::AnnInst;
-            price = monthly ? PriceBox::MOInstChg
-                            : (direct && hasProf ? PriceBox::AnnInstChg2 : PriceBox::AnnInstChg);
-            break;
-        default:
-            code = monthly ? PriceBox::MoERA : PriceBox::AnnERA;
-            price = monthly ? PriceBox::MoERAChg : PriceBox::AnnERAChg;
-            break;
-        }
+        if (!chargeBoxes(m.module, monthly, hasProf, m_mode, code, price))
+            continue;
         const QString description = QStringLiteral("Kestrelpoint %1 %2")
-                                        .arg(QLatin1String(modules[m].name),
+                                        .arg(QLatin1String(m.name),
                                              monthly ? QStringLiteral("Monthly") : QStringLiteral("Annual"));
         out.append({m_prices.text(code), description, e, parseAmount(m_prices.text(price))});
     }
@@ -234,37 +250,70 @@ void RenewalPosting::readExisting()
     q.finish();
 }
 
-void RenewalPosting::PostAccountRenewals()
+AccountPlan RenewalPosting::planAccount()
 {
     Db::Query& q = *m_data.qryFutureRegs2;
-    m_chart = q.fieldByName(QStringLiteral("ChartNumber")).asString();
-    m_serial = q.fieldByName(QStringLiteral("SerialNumber")).asInteger();
-    if (m_chart.isEmpty()) {
-        m_log << QStringLiteral("The chart number was blank for serial number ") + QString::number(m_serial);
-        return;
+    AccountPlan plan;
+    plan.chart = q.fieldByName(QStringLiteral("ChartNumber")).asString();
+    plan.serial = q.fieldByName(QStringLiteral("SerialNumber")).asInteger();
+    plan.registerName = q.fieldByName(QStringLiteral("RegisterName")).asString();
+    m_chart = plan.chart;
+    m_serial = plan.serial;
+    if (plan.chart.isEmpty()) {
+        plan.blankChart = true;
+        return plan;
     }
     m_today = Trellane::platform().today();
     m_now = Trellane::platform().now();
 
     // Everything this account needs is worked out before anything of it is
     // written: a price that is not a number stops here.
-    const QList<Charge> charges = dueCharges();
+    plan.charges = dueCharges();
     Db::Table& cas = *m_data.tblMWCAS;
-    const bool needCase = cas.fieldByName(QStringLiteral("Case Number")).isNull();
-    if (needCase) {
-        m_existing.clear();
-    } else {
+    const Planned* planned = m_preview ? &m_planned[plan.chart] : nullptr;
+    plan.addCase = cas.fieldByName(QStringLiteral("Case Number")).isNull() && !(planned && planned->caseAdded);
+    m_existing.clear();
+    if (!cas.fieldByName(QStringLiteral("Case Number")).isNull()) {
         m_caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
         m_caseProvider = cas.fieldByName(QStringLiteral("Assigned Provider")).value();
         m_caseFacility = cas.fieldByName(QStringLiteral("Facility")).value();
         readExisting();
     }
+    // A charge counts as posted when the case holds it, or when it was
+    // planned earlier for this chart: by an earlier module of this account,
+    // or, in a preview, by an earlier account of the same chart.
+    QList<QPair<QString, QDate>> seen = m_existing;
+    if (planned)
+        seen += planned->charges;
+    for (Charge& c : plan.charges) {
+        c.duplicate = isDuplicate(seen, c.code, c.expiry);
+        if (!c.duplicate)
+            seen.append({c.code, c.expiry});
+    }
+    if (m_preview) {
+        Planned& p = m_planned[plan.chart];
+        p.caseAdded = p.caseAdded || plan.addCase;
+        for (const Charge& c : std::as_const(plan.charges))
+            if (!c.duplicate)
+                p.charges.append({c.code, c.expiry});
+    }
+    return plan;
+}
+
+void RenewalPosting::PostAccountRenewals()
+{
+    post(planAccount());
+}
+
+void RenewalPosting::post(const AccountPlan& plan)
+{
+    if (plan.blankChart) {
+        m_log << QStringLiteral("The chart number was blank for serial number ") + QString::number(plan.serial);
+        return;
+    }
     // An account with its case and every charge in place writes nothing
     // and opens no transaction.
-    bool anyNew = needCase;
-    for (const Charge& c : charges)
-        anyNew = anyNew || !isDuplicate(c.code, c.expiry);
-    if (!anyNew)
+    if (!plan.writes())
         return;
 
     Db::Connection& conn = *m_data.connMedisoft;
@@ -273,10 +322,11 @@ void RenewalPosting::PostAccountRenewals()
     const int chargesBefore = m_chargesPosted;
     conn.beginTransaction();
     try {
-        if (needCase)
+        if (plan.addCase)
             addCase();
-        for (const Charge& c : charges)
-            AddCharge(c.code, c.description, c.expiry, c.cents);
+        for (const Charge& c : plan.charges)
+            if (!c.duplicate)
+                writeCharge(c.code, c.description, c.expiry, c.cents);
         writePending();
         conn.commit();
     } catch (...) {
@@ -402,11 +452,11 @@ void RenewalPosting::writePending()
         throw sqlError(ins);
 }
 
-bool RenewalPosting::isDuplicate(const QString& code, const QDate& expiry) const
+bool RenewalPosting::isDuplicate(const QList<QPair<QString, QDate>>& existing, const QString& code, const QDate& expiry)
 {
     const QDate low = expiry.addDays(-kWindowDays);
     const QDate high = expiry.addDays(kWindowDays);
-    for (const auto& [existingCode, from] : m_existing) {
+    for (const auto& [existingCode, from] : existing) {
         if (existingCode == code && from.isValid() && low < from && from < high)
             return true;
     }
@@ -415,9 +465,13 @@ bool RenewalPosting::isDuplicate(const QString& code, const QDate& expiry) const
 
 void RenewalPosting::AddCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents)
 {
-    if (isDuplicate(code, expiry))
+    if (isDuplicate(m_existing, code, expiry))
         return;
+    writeCharge(code, description, expiry, cents);
+}
 
+void RenewalPosting::writeCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents)
+{
     const QVariant no(false), yes(true), zero(0);
     const QVariant values[kTrnCount] = {
         m_chart, m_caseNumber, zero, expiry, expiry, m_today.toString(QStringLiteral("yyMMdd")) + QStringLiteral("0000"),

@@ -14,6 +14,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QLocale>
 #include <QPair>
@@ -57,12 +58,40 @@ QString slashDate(const QDate& date, const QLocale& locale = QLocale());
 QChar dateSeparator(const QLocale& locale = QLocale());
 QString slashDate(const QDate& date, QChar separator);
 
+// The three modules, in the order an account's charges are worked out.
+enum class Module { Professional, Institutional, ERA };
+
+// The code and price boxes of a due module's charge; false where the mode
+// charges nothing for it (a reseller's monthly Institutional module).
+bool chargeBoxes(Module module, bool monthly, bool hasProfessional, Mode mode, PriceBox& code, PriceBox& price);
+
 // One charge worked out for a due module.
 struct Charge {
     QString code;
     QString description;
     QDate expiry;
     qint64 cents = 0;
+    bool duplicate = false;  // the case holds it already: not posted
+};
+
+// What posting does for the account on the current row, worked out before
+// anything is written: the run carries it out, a preview shows it.
+struct AccountPlan {
+    int serial = 0;
+    QString registerName;
+    QString chart;
+    bool blankChart = false;  // passed over
+    bool addCase = false;
+    QList<Charge> charges;    // every due module's charge, in module order
+    bool writes() const
+    {
+        if (addCase)
+            return true;
+        for (const Charge& c : charges)
+            if (!c.duplicate)
+                return true;
+        return false;
+    }
 };
 
 class RenewalPosting {
@@ -77,10 +106,23 @@ public:
     // table order, and prepares the statements the posting writes with.
     // Called once per run, after the practice connection is opened.
     void readCaseDefaults();
+    // Prepares only the reading that working out an account needs: a
+    // preview writes nothing and needs no defaults.
+    void prepareReading();
+    // A preview remembers the cases and charges it has planned, since none
+    // of them reaches the practice database: a later account with the same
+    // chart is worked out as the run would find it.
+    void setPreview(bool preview) { m_preview = preview; }
+
+    // Works out the account on the current row of qryFutureRegs2 without
+    // writing anything. Both the run and the preview decide through here.
+    AccountPlan planAccount();
 
     // Posts the renewals of the account on the current row of qryFutureRegs2;
     // tblMWCAS follows that row.
     void PostAccountRenewals();
+    // Carries out a plan made for the current row.
+    void post(const AccountPlan& plan);
     // Posts one charge on the current case unless the case holds one of the
     // same code dated within 75 days of expiry either side. Part of the
     // transaction PostAccountRenewals opens, which writes the account's
@@ -101,9 +143,10 @@ private:
         QString table, field, value;
     };
     void readExisting();
-    bool isDuplicate(const QString& code, const QDate& expiry) const;
+    static bool isDuplicate(const QList<QPair<QString, QDate>>& existing, const QString& code, const QDate& expiry);
+    void writeCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents);
+    void prepareWriting();
     void addCase();
-    void prepareStatements();
     void writePending();
     Db::EngineError sqlError(const QSqlQuery& q) const;
     QVariant stored(const Db::FieldDef& f, const QVariant& value) const;
@@ -132,6 +175,13 @@ private:
     QString m_caseColumns;
     // The current case: its number, provider and facility.
     QVariant m_caseNumber, m_caseProvider, m_caseFacility;
+    // Preview: per chart, whether a case was planned and the charges planned.
+    bool m_preview = false;
+    struct Planned {
+        bool caseAdded = false;
+        QList<QPair<QString, QDate>> charges;
+    };
+    QHash<QString, Planned> m_planned;
     QStringList m_log;
     int m_casesAdded = 0;
     int m_chargesPosted = 0;

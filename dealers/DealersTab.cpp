@@ -68,7 +68,8 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
     Trellane::onClick(ui->btnCancelDealer, this, [this] { btnCancelDealerClick(); });
     Trellane::onClick(ui->btnDelDealer, this, [this] { btnDelDealerClick(); });
     Trellane::onClick(ui->Button10, this, [this] { Button10Click(); });
-    // "Add Charges" (Button12) belongs to the dealer billing run.
+    // "Add Charges" (Button12) and "Preview Charges" belong to the dealer
+    // billing run.
     Trellane::onCommand(ui->cbDealer, &QComboBox::activated, this, [this](int) { cbDealerChange(); });
     Trellane::onCommand(ui->edtDealerSrch, &QLineEdit::textChanged, this,
                         [this](const QString&) { edtDealerSrchChange(); });
@@ -79,6 +80,7 @@ TDealersTab::~TDealersTab() = default;
 void TDealersTab::setAddChargesEnabled(bool enabled)
 {
     ui->Button12->setEnabled(enabled);
+    ui->btnPreviewCharges->setEnabled(enabled);
 }
 
 void TDealersTab::LoadDealer()

@@ -42,8 +42,8 @@ public:
     static QString noticeDate(const QDate& date);
 
 public slots:
-    // "Add Charges" bills a reseller's account: the Accounts tab says whether
-    // its loaded account is one.
+    // "Add Charges" and "Preview Charges" bill a reseller's account: the
+    // Accounts tab says whether its loaded account is one.
     void setAddChargesEnabled(bool enabled);
 
 private:

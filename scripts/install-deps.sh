@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libsqlite3-dev libpq-dev postgresql
   llvm-14 lld-14 clang-14 libclang-rt-14-dev binutils
   xvfb xauth imagemagick poppler-utils python3 fonts-dejavu-core fonts-liberation2

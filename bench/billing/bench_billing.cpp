@@ -13,6 +13,7 @@
 //
 // Prints one line per figure: name value unit backend.
 #include "billing/BillingTab.h"
+#include "billing/ForecastWindow.h"
 #include "billing/RenewalsExport.h"
 #include "customerdb/Schema.h"
 #include "helpers/QtPlatform.h"
@@ -21,6 +22,7 @@
 #include "shell/Outputfrm.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -227,9 +229,21 @@ int main(int argc, char** argv)
             tab->setRunFeedback(std::make_unique<SilentFeedback>());
             data.tblMWPAT->open();
 
-            const double rss0 = rssMb();
+            // The preview first, on the same untouched data the run then posts.
             QElapsedTimer t;
             double cpu = cpuSeconds();
+            t.start();
+            tab->btnPreviewMClick();
+            const double preview = double(t.nsecsElapsed()) / 1e9;
+            const double previewCpu = cpuSeconds() - cpu;
+            if (count(*data.connMedisoft, "MWTRN") != 0)
+                std::fprintf(stderr, "the preview posted charges\n");
+            print("billing_preview_accounts_per_s", double(accounts) / preview, "accounts/s");
+            std::fprintf(stderr, "billing preview: %d accounts, %d charges in %.2f s (%.2f s processor)\n", accounts,
+                         tab->lastPreview().chargesToPost(), preview, previewCpu);
+
+            const double rss0 = rssMb();
+            cpu = cpuSeconds();
             t.start();
             tab->Button11Click();
             const double first = double(t.nsecsElapsed()) / 1e9;
@@ -246,8 +260,38 @@ int main(int argc, char** argv)
             if (count(*data.connMedisoft, "MWTRN") != charges)
                 std::fprintf(stderr, "the second run posted charges\n");
             print("billing_rerun_accounts_per_s", double(accounts) / second, "accounts/s");
-            std::fprintf(stderr, "billing run: %lld charges in %.2f s (%.2f s processor), rerun %.2f s (%.2f s processor)\n",
-                         static_cast<long long>(charges), first, firstCpu, second, secondCpu);
+            std::fprintf(stderr, "billing run: %lld charges in %.2f s (%.2f s processor, %.0f accounts/s), rerun %.2f s (%.2f s processor)\n",
+                         static_cast<long long>(charges), first, firstCpu, double(accounts) / first, second, secondCpu);
+        }
+
+        // ---- The renewals forecast over the generated accounts -------------
+        if (pg || QFile::exists(generated.sqliteFile)) {
+            BenchConsole console(generated, billingPractice);
+            console.host().show();
+            app.processEvents();
+            auto* tab = new TBillingTab(console, &console.host());
+            console.data().connTrellaneEMC->connect();
+            QElapsedTimer t;
+            double cpu = cpuSeconds();
+            t.start();
+            tab->btnForecastClick();
+            TForecastWindow* window = tab->forecastWindow();
+            app.processEvents();
+            window->repaint();
+            print("forecast_open_ms", double(t.nsecsElapsed()) / 1e6, "ms");
+            std::fprintf(stderr, "forecast (M): %d renewals, %.0f ms processor\n", window->forecast().totalRenewals(),
+                         (cpuSeconds() - cpu) * 1000);
+            auto* scope = window->findChild<QComboBox*>(QStringLiteral("cbScope"));
+            scope->setCurrentIndex(1);
+            cpu = cpuSeconds();
+            t.start();
+            window->refresh();
+            app.processEvents();
+            window->repaint();
+            print("forecast_resellers_ms", double(t.nsecsElapsed()) / 1e6, "ms");
+            std::fprintf(stderr, "forecast (all resellers): %d renewals, %.0f ms processor\n",
+                         window->forecast().totalRenewals(), (cpuSeconds() - cpu) * 1000);
+            delete window;
         }
 
         // ---- The renewals file over the generated accounts ----------------

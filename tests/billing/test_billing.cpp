@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -202,6 +203,97 @@ private slots:
         QCOMPARE(log(), QStringLiteral("The chart number was blank for serial number 3"));
         QCOMPARE(charges().size(), 4);
         QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}).size(), 2);
+    }
+
+    // Every row of the given tables, every column as text, in stored order.
+    QStringList snapshot(Db::Connection& c, const QStringList& tables)
+    {
+        c.connect();
+        QStringList out;
+        for (const QString& t : tables) {
+            QSqlQuery q(c.database());
+            q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY _rid").arg(c.quoteName(t)));
+            while (q.next()) {
+                QStringList values;
+                for (int i = 0; i < q.record().count(); ++i)
+                    values << (q.isNull(i) ? QStringLiteral("-") : q.value(i).toString());
+                out << t + QLatin1Char(':') + values.join(QLatin1Char('|'));
+            }
+        }
+        return out;
+    }
+
+    // A preview lists exactly what the run then posts, in the same order,
+    // and leaves both databases as they were.
+    void previewThenRun_data()
+    {
+        QTest::addColumn<bool>("dealer");
+        QTest::newRow("direct") << false;
+        QTest::newRow("dealer") << true;
+    }
+    void previewThenRun()
+    {
+        QFETCH(bool, dealer);
+        const QString code = dealer ? QStringLiteral("ACME") : QStringLiteral("M");
+        TestDb::insertRow(data().connTrellaneEMC, QStringLiteral("Dealers"),
+                          {{QStringLiteral("DealerCode"), code}, {QStringLiteral("ChartNumber"), QStringLiteral("DLR")},
+                           {QStringLiteral("Provider"), QStringLiteral("AC")}});
+        data().tblDealer->open();
+        addAccount(1, code, QStringLiteral("C1"), QStringLiteral("HUE"), 30, 31, 32, QStringLiteral("A ALL THREE"));
+        addAccount(2, code, QString(), QStringLiteral("H"), 30, kNone, kNone, QStringLiteral("B BLANK"));
+        addAccount(3, code, QStringLiteral("C3"), QStringLiteral("HE"), 20, kNone, 40, QStringLiteral("C POSTED"));
+        addAccount(4, code, QStringLiteral("C4"), QStringLiteral("UEM"), 10, 11, 12, QStringLiteral("D MONTHLY"));
+        // Two accounts of one chart: the second finds the first one's case
+        // and charges.
+        addAccount(5, code, QStringLiteral("C5"), QStringLiteral("H"), 50, kNone, kNone, QStringLiteral("E SHARED"));
+        addAccount(6, code, QStringLiteral("C5"), QStringLiteral("HU"), 50, 60, kNone, QStringLiteral("F SHARED"));
+        practice(QStringLiteral("MWCAS"), {{QStringLiteral("Chart Number"), QStringLiteral("C3")},
+                                          {QStringLiteral("Billing Code"), QStringLiteral("E1")}, {QStringLiteral("Case Closed"), false}});
+        practice(QStringLiteral("MWTRN"), {{QStringLiteral("Chart Number"), QStringLiteral("C3")}, {QStringLiteral("Case Number"), 1},
+                                          {QStringLiteral("Procedure Code"), QStringLiteral("EDIAERA")},
+                                          {QStringLiteral("Date From"), today.addDays(40)}});
+        const QStringList practiceTables{QStringLiteral("MWCAS"), QStringLiteral("MWTRN"), QStringLiteral("MWDEF"),
+                                         QStringLiteral("MWPAT")};
+        const QStringList customerTables{QStringLiteral("Registration"), QStringLiteral("Dealers")};
+        const QStringList practiceBefore = snapshot(*data().connMedisoft, practiceTables);
+        const QStringList customerBefore = snapshot(*data().connTrellaneEMC, customerTables);
+        const qsizetype oldCharges = charges().size();
+
+        click(dealer ? &TBillingTab::btnPreviewDealerClick : &TBillingTab::btnPreviewMClick);
+        QVERIFY2(platform->errors.isEmpty(), qPrintable(platform->errors.join(QLatin1Char('\n'))));
+        QCOMPARE(feedback->shown, 1);
+        QCOMPARE(snapshot(*data().connMedisoft, practiceTables), practiceBefore);
+        QCOMPARE(snapshot(*data().connTrellaneEMC, customerTables), customerBefore);
+        const QString text = feedback->shownText;
+        QVERIFY(text.contains(QStringLiteral("Serial 2  B BLANK  Chart (blank)\n    Pass over: the chart number is blank")));
+        QVERIFY(text.contains(QStringLiteral("    Skip EDIAERA  Kestrelpoint ERA Annual  expires %1  299.00  (posted already)").arg(slash(today.addDays(40)))));
+
+        QStringList planned, cases;
+        for (const Billing::AccountPlan& a : tab->lastPreview().accounts()) {
+            if (a.addCase)
+                cases << a.chart;
+            for (const Billing::Charge& c : a.charges)
+                if (!c.duplicate)
+                    planned << QStringList{a.chart, c.code, c.description, c.expiry.toString(Qt::ISODate), Billing::formatAmount(c.cents)}.join(QLatin1Char('|'));
+        }
+        QCOMPARE(tab->lastPreview().accounts().size(), 6);
+        QCOMPARE(tab->lastPreview().chargesToPost(), planned.size());
+        QVERIFY(text.endsWith(QStringLiteral("Cases to add: %1\nCharges to post: %2\nTotal amount: %3")
+                                  .arg(cases.size()).arg(planned.size()).arg(Billing::formatAmount(tab->lastPreview().totalCents()))));
+
+        click(dealer ? &TBillingTab::Button12Click : &TBillingTab::Button11Click);
+        QVERIFY2(platform->errors.isEmpty(), qPrintable(platform->errors.join(QLatin1Char('\n'))));
+        QStringList posted = rows(QStringLiteral("MWTRN"), {QStringLiteral("Chart Number"), QStringLiteral("Procedure Code"),
+                                                            QStringLiteral("Procedure Description"), QStringLiteral("Date From"),
+                                                            QStringLiteral("Amount")});
+        posted.remove(0, oldCharges);
+        QCOMPARE(posted, planned);
+        QStringList added = rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")});
+        added.removeFirst();
+        QCOMPARE(added, cases);
+        // The shared chart got one case and no charge twice.
+        QCOMPARE(cases.count(QStringLiteral("C5")), 1);
+        QCOMPARE(posted.filter(QStringLiteral("C5|EDIAPROF")).size(), 1);
     }
 
     // A charge of the same code counts as posted within 75 days either side.

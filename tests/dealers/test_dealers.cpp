@@ -104,6 +104,12 @@ private slots:
         QCOMPARE(phone("edtDealerOffice")->text(), QStringLiteral("(555)123-4567"));
         QCOMPARE(phone("edtDealerCell")->text(), QStringLiteral("(   )   -    "));
         QVERIFY(button("Button12")->isEnabled());  // loading enables every button
+        // "Preview Charges" follows "Add Charges".
+        for (const bool allowed : {false, true}) {
+            tab->setAddChargesEnabled(allowed);
+            QCOMPARE(button("Button12")->isEnabled(), allowed);
+            QCOMPARE(button("btnPreviewCharges")->isEnabled(), allowed);
+        }
         dealers().next();
         QCOMPARE(box("edtDealerName")->text(), QStringLiteral("ABLE BILLING"));
         QCOMPARE(phone("edtDealerOffice")->text(), QStringLiteral("5551234"));  // not ten: as stored
