@@ -4,13 +4,13 @@
 
 #include "billing/ForecastWindow.h"
 #include "billing/RenewalsExport.h"
-#include "helpers/Command.h"
-#include "helpers/Platform.h"
-#include "helpers/Console.h"
 #include "customerdb/DataModule.h"
+#include "helpers/Command.h"
+#include "helpers/Console.h"
+#include "helpers/ConsoleStyle.h"
+#include "helpers/Platform.h"
 
 #include <QElapsedTimer>
-#include <QFontMetrics>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -101,12 +101,8 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
 
     // The two buttons keep their width: a caption wider than the button in
     // the workstation's font is drawn a little smaller rather than cut.
-    for (QPushButton* button : {ui->Button11, ui->Button7, ui->btnPreviewM, ui->btnForecast}) {
-        QFont font = button->font();
-        while (QFontMetrics(font).horizontalAdvance(button->text()) + 10 > button->width() && font.pointSizeF() > 6)
-            font.setPointSizeF(font.pointSizeF() - 0.5);
-        button->setFont(font);
-    }
+    for (QPushButton* button : {ui->Button11, ui->Button7, ui->btnPreviewM, ui->btnForecast})
+        Trellane::fitCaption(button);
 
     Trellane::onClick(ui->Button11, this, [this] { Button11Click(); });
     Trellane::onClick(ui->Button7, this, [this] { Button7Click(); });

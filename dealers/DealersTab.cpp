@@ -4,6 +4,7 @@
 #include "customerdb/Engine.h"
 #include "helpers/Command.h"
 #include "helpers/Console.h"
+#include "helpers/ConsoleStyle.h"
 #include "helpers/EntryRule.h"
 #include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
@@ -12,6 +13,7 @@
 
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTextEdit>
 
@@ -47,6 +49,8 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
 {
     ui->setupUi(this);
     ui->cbDealer->setCurrentIndex(-1);
+    for (QPushButton* button : {ui->Button12, ui->btnPreviewCharges})
+        Trellane::fitCaption(button);
     // The entry limits of the form restrict typing only: a stored value is
     // shown and saved whole.
     for (QLineEdit* e : findChildren<QLineEdit*>()) {

@@ -1,6 +1,8 @@
 #include "helpers/ConsoleStyle.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -81,6 +83,15 @@ void useConsoleStyle()
 {
     QApplication::setStyle(new ConsoleStyle);
     qApp->installEventFilter(new AltKeyFilter(qApp));
+}
+
+void fitCaption(QAbstractButton* button)
+{
+    QFont font = button->font();
+    const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+    while (QFontMetrics(font).horizontalAdvance(caption) + 10 > button->width() && font.pointSizeF() > 6)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    button->setFont(font);
 }
 
 } // namespace Trellane

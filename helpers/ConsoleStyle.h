@@ -29,8 +29,15 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
+class QAbstractButton;
+
 namespace Trellane {
 // Gives the application the console's style and its Alt key rule (call
 // once, after QApplication).
 void useConsoleStyle();
+
+// Keeps a button at its laid-out width: a caption wider than the button in
+// the workstation's font is drawn a little smaller (down to 6 points), with
+// a few pixels clear on either side, rather than cut or touching the edges.
+void fitCaption(QAbstractButton* button);
 }

@@ -167,6 +167,30 @@ private slots:
         QCOMPARE(line->text(), typed);
         QCOMPARE(notes->toPlainText(), typed);
     }
+
+    // A caption wider than its button is drawn smaller, clear of the edges;
+    // one that fits keeps the font. The button keeps its width either way.
+    void captionsFitTheirButtons_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("shrinks");
+        QTest::newRow("fits") << QStringLiteral("New") << 75 << false;
+        QTest::newRow("too wide") << QStringLiteral("Add Charges for Many Resellers") << 75 << true;
+    }
+    void captionsFitTheirButtons()
+    {
+        QFETCH(QString, caption);
+        QFETCH(int, width);
+        QFETCH(bool, shrinks);
+        QPushButton button(caption);
+        button.resize(width, 25);
+        const qreal before = button.font().pointSizeF();
+        Trellane::fitCaption(&button);
+        QCOMPARE(button.width(), width);
+        QCOMPARE(button.font().pointSizeF() < before, shrinks);
+        QVERIFY(QFontMetrics(button.font()).horizontalAdvance(caption) + 10 <= width || button.font().pointSizeF() <= 6);
+    }
 };
 
 QTEST_MAIN(TestConsoleStyle)
