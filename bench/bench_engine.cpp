@@ -10,6 +10,7 @@
 // The table is filled beforehand with `trellane-admin generate N`.
 //
 // Prints one line per figure: name value unit backend.
+#include "bench/BenchSupport.h"
 #include "customerdb/DBGrid.h"
 #include "customerdb/Engine.h"
 #include "customerdb/Schema.h"
@@ -41,17 +42,6 @@ double percentile(QList<double> v, double p)
     std::sort(v.begin(), v.end());
     const qsizetype i = std::min<qsizetype>(v.size() - 1, qsizetype(p * double(v.size())));
     return v[i];
-}
-
-double rssMb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
 }
 
 // Reads every field of the current record, as a panel showing it would.

@@ -3,11 +3,11 @@
 #include "ui_RequestsTab.h"
 
 #include "customerdb/DBGrid.h"
+#include "customerdb/DataModule.h"
 #include "helpers/Command.h"
+#include "helpers/Console.h"
 #include "helpers/Platform.h"
 #include "requests/ReqRptFrm.h"
-#include "helpers/Console.h"
-#include "customerdb/DataModule.h"
 
 #include <QValidator>
 

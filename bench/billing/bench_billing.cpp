@@ -12,13 +12,14 @@
 // TRELLANE_BENCH_ACCOUNTS: due accounts of the billing run (default 10000).
 //
 // Prints one line per figure: name value unit backend.
+#include "bench/BenchSupport.h"
 #include "billing/BillingTab.h"
 #include "billing/ForecastWindow.h"
 #include "billing/RenewalsExport.h"
-#include "customerdb/Schema.h"
-#include "helpers/QtPlatform.h"
-#include "helpers/Console.h"
 #include "customerdb/DataModule.h"
+#include "customerdb/Schema.h"
+#include "helpers/Console.h"
+#include "helpers/QtPlatform.h"
 #include "shell/Outputfrm.h"
 
 #include <QApplication>
@@ -43,17 +44,6 @@ void print(const char* name, double value, const char* unit)
 {
     std::printf("%s %.1f %s %s\n", name, value, unit, qPrintable(backendName));
     std::fflush(stdout);
-}
-
-double rssMb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
 }
 
 class BenchConsole : public Console {

@@ -31,12 +31,13 @@
 //   request_report_rss_growth_mb     resident memory when the preview is
 //       shown, less memory before "Print Report"
 //   request_report_pages_per_s       the report of 1,000 requests into a PDF
+#include "bench/BenchSupport.h"
 #include "customerdb/DBGrid.h"
+#include "customerdb/DataModule.h"
+#include "helpers/Console.h"
 #include "helpers/ConsoleStyle.h"
 #include "requests/ReqRptFrm.h"
 #include "requests/RequestsTab.h"
-#include "helpers/Console.h"
-#include "customerdb/DataModule.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -97,17 +98,6 @@ double percentile(std::vector<qint64> v, double p)
     std::sort(v.begin(), v.end());
     const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
     return double(v[i]) / 1000.0;
-}
-
-double rssMb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
 }
 
 QString registerName(qint64 i)

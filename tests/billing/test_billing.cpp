@@ -3,8 +3,8 @@
 // defaults, one transaction per account, Cancel, and the renewals file.
 #include "billing/BillingTab.h"
 #include "billing/RenewalsExport.h"
-#include "helpers/Command.h"
 #include "customerdb/DataModule.h"
+#include "helpers/Command.h"
 #include "shell/Outputfrm.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestDb.h"

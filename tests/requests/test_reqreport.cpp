@@ -1,9 +1,9 @@
 // The request report rendered to PDF and read back word by word with its
 // position (pdftotext -bbox), and its print preview.
 #include "customerdb/DBGrid.h"
+#include "customerdb/DataModule.h"
 #include "requests/ReqRptFrm.h"
 #include "requests/RequestsTab.h"
-#include "customerdb/DataModule.h"
 #include "tests/requests/RequestsFixture.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestPlatform.h"

@@ -3,8 +3,8 @@
 // requests in place in the grid.
 #include "accounts/AccountsTab.h"
 #include "customerdb/DBGrid.h"
-#include "requests/RequestsTab.h"
 #include "customerdb/DataModule.h"
+#include "requests/RequestsTab.h"
 #include "tests/requests/RequestsFixture.h"
 #include "tests/support/TestConsole.h"
 #include "tests/support/TestPlatform.h"
