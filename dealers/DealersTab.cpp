@@ -73,7 +73,9 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
     Trellane::onClick(ui->btnDelDealer, this, [this] { btnDelDealerClick(); });
     Trellane::onClick(ui->Button10, this, [this] { Button10Click(); });
     // "Add Charges" (Button12) and "Preview Charges" belong to the dealer
-    // billing run.
+    // billing run, which the main window connects to these signals.
+    connect(ui->Button12, &QPushButton::clicked, this, &TDealersTab::addChargesClicked);
+    connect(ui->btnPreviewCharges, &QPushButton::clicked, this, &TDealersTab::previewChargesClicked);
     Trellane::onCommand(ui->cbDealer, &QComboBox::activated, this, [this](int) { cbDealerChange(); });
     Trellane::onCommand(ui->edtDealerSrch, &QLineEdit::textChanged, this,
                         [this](const QString&) { edtDealerSrchChange(); });

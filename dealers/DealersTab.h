@@ -41,6 +41,12 @@ public:
     // regional date separator.
     static QString noticeDate(const QDate& date);
 
+signals:
+    // "Add Charges" (Button12) and "Preview Charges" were clicked: the
+    // dealer billing run, or its preview, for the dealer shown.
+    void addChargesClicked();
+    void previewChargesClicked();
+
 public slots:
     // "Add Charges" and "Preview Charges" bill a reseller's account: the
     // Accounts tab says whether its loaded account is one.

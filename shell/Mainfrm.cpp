@@ -134,10 +134,9 @@ void TfrmMain::buildTabs()
     connect(m_accounts, &TAccountsTab::addChargesAllowed, m_dealers, &TDealersTab::setAddChargesEnabled);
     // The Dealers tab's "Add Charges" runs the dealer billing run, its
     // "Preview Charges" previews it.
-    if (auto* addCharges = qobject_cast<QPushButton*>(control(QStringLiteral("Button12"))))
-        Trellane::onClick(addCharges, this, [this] { m_billing->Button12Click(); });
-    if (auto* preview = qobject_cast<QPushButton*>(control(QStringLiteral("btnPreviewCharges"))))
-        Trellane::onClick(preview, this, [this] { m_billing->btnPreviewDealerClick(); });
+    Trellane::onCommand(m_dealers, &TDealersTab::addChargesClicked, this, [this] { m_billing->Button12Click(); });
+    Trellane::onCommand(m_dealers, &TDealersTab::previewChargesClicked, this,
+                        [this] { m_billing->btnPreviewDealerClick(); });
 }
 
 void TfrmMain::findOrMakeLabel42()

@@ -4,6 +4,7 @@
 // the error box. The update server is a real HTTP server on loopback; the
 // databases are fresh test databases.
 #include "accounts/AccountsTab.h"
+#include "billing/BillingTab.h"
 #include "customerdb/DataModule.h"
 #include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
@@ -525,6 +526,31 @@ private slots:
         QCOMPARE(frm->Label42()->text(), QStringLiteral("Looking up current EDI version..."));
         QVERIFY(frm->Timer1()->isActive());
         QCOMPARE(frm->Timer1()->interval(), 1800000);
+    }
+
+    // The Dealers tab's "Add Charges" and "Preview Charges" reach the billing
+    // runs through the signals the main window connects.
+    void dealerButtonsRunTheDealerRunAndItsPreview()
+    {
+        struct CountingFeedback : Billing::RunFeedback {
+            int* shown;
+            explicit CountingFeedback(int* s) : shown(s) {}
+            void started(qint64) override {}
+            bool advanced(qint64, qint64) override { return true; }
+            void finished() override {}
+            void showOutput() override { ++*shown; }
+        };
+        auto frm = makeWindow();
+        frm->FormShow();
+        int shown = 0;
+        frm->billingTab()->setRunFeedback(std::make_unique<CountingFeedback>(&shown));
+        for (const char* name : {"Button12", "btnPreviewCharges"}) {
+            auto* button = frm->findChild<QPushButton*>(QLatin1String(name));
+            QVERIFY2(button && button->isEnabled(), name);
+            button->click();
+        }
+        QCOMPARE(shown, 2);
+        QVERIFY(plat->errors.isEmpty());
     }
 
     // Only a command that disabled the buttons enables them again: a failing
