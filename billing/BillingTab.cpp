@@ -7,6 +7,7 @@
 #include "customerdb/DataModule.h"
 #include "helpers/Command.h"
 #include "helpers/Console.h"
+#include "helpers/EntryRule.h"
 #include "helpers/ConsoleStyle.h"
 #include "helpers/Platform.h"
 
@@ -17,23 +18,11 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QValidator>
 
 using Billing::Mode;
 using Billing::PriceBox;
 
 namespace {
-
-// Turns typed letters into capitals.
-class UpperCase : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 // The progress dialog over the main window, and the output window shown
 // modally after the run.
@@ -97,7 +86,7 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
     // which is kept as typed.
     for (QLineEdit* code : {ui->edtAnnProf, ui->edtAnnInst, ui->edtAnnERA, ui->edtMoProf, ui->edtMoERA,
                             ui->edtDAAnnProf, ui->edtDAAnnInst, ui->edtDAAnnERA})
-        code->setValidator(new UpperCase(code));
+        Trellane::EntryRule::of(code)->setUpperCase(true);
 
     // The two buttons keep their width: a caption wider than the button in
     // the workstation's font is drawn a little smaller rather than cut.

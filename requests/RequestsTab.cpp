@@ -6,23 +6,12 @@
 #include "customerdb/DataModule.h"
 #include "helpers/Command.h"
 #include "helpers/Console.h"
+#include "helpers/EntryRule.h"
 #include "helpers/Platform.h"
 #include "requests/ReqRptFrm.h"
 
-#include <QValidator>
 
 namespace {
-
-// Turns letters into capitals while they are typed.
-class UpperCase : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 const QString kRegistration = QStringLiteral("REGISTRATION");
 const QString kSerialIndex = QStringLiteral("SERIALNUMBER");
@@ -59,7 +48,7 @@ TRequestsTab::TRequestsTab(Console& console, QWidget* parent)
     , ui(std::make_unique<Ui::RequestsTab>())
 {
     ui->setupUi(this);
-    ui->edtReqRegisterName->setValidator(new UpperCase(ui->edtReqRegisterName));
+    Trellane::EntryRule::of(ui->edtReqRegisterName)->setUpperCase(true);
     ui->DBGrid1->setReadOnlyGrid(false);
     ui->DBGrid1->setDataSet(m_console.data().tblRequests);
 
