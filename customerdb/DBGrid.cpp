@@ -141,6 +141,10 @@ TDBGrid::TDBGrid(QWidget* parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab and Shift+Tab go on to the next and previous control; the arrow
+    // keys, Home, End and the page keys move within the grid. A cell being
+    // edited still passes Tab on to the next cell.
+    setTabKeyNavigation(false);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumWidth(14);
@@ -311,6 +315,7 @@ void TDBGrid::onScrollBarAction(int action)
     Db::DataSet* ds = dataSet();
     if (!ds || !ds->isOpen())
         return;
+    takeEditor();
     Trellane::runCommand([&] {
         switch (action) {
         case QAbstractSlider::SliderSingleStepAdd: ds->next(); break;
@@ -333,19 +338,26 @@ void TDBGrid::onScrollBarAction(int action)
     QMetaObject::invokeMethod(this, &TDBGrid::syncScrollBar, Qt::QueuedConnection);
 }
 
+// The cell being edited gives its text to the record and its editor closes,
+// before anything moves the cursor: the move then stores the row, and no
+// editor is left open over another row.
+void TDBGrid::takeEditor()
+{
+    if (state() != QAbstractItemView::EditingState)
+        return;
+    if (QWidget* editor = indexWidget(currentIndex())) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
 void TDBGrid::keyPressEvent(QKeyEvent* e)
 {
     Db::DataSet* ds = dataSet();
     const int key = e->key();
     const bool vertical = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown;
-    if (ds && ds->isOpen() && state() == QAbstractItemView::EditingState && vertical) {
-        // Up and down from a cell editor: the cell is taken, then the
-        // cursor moves (which stores the row).
-        if (QWidget* editor = indexWidget(currentIndex())) {
-            commitData(editor);
-            closeEditor(editor, QAbstractItemDelegate::NoHint);
-        }
-    }
+    if (ds && ds->isOpen() && vertical)
+        takeEditor();
     if (!ds || !ds->isOpen() || state() == QAbstractItemView::EditingState) {
         QTableView::keyPressEvent(e);
         return;
@@ -386,8 +398,15 @@ void TDBGrid::keyPressEvent(QKeyEvent* e)
 void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     QTableView::currentChanged(current, previous);
-    if (m_readOnly || !m_model || !current.isValid() || current.row() == m_model->currentRow())
+    if (!m_model || !current.isValid() || current.row() == m_model->currentRow())
         return;
+    if (m_readOnly) {
+        // A read-only grid moves its record only by its own keys, the
+        // scroll bar and clicks; whatever else moved the view's current cell
+        // would highlight a row that is not the current record.
+        QMetaObject::invokeMethod(this, &TDBGrid::selectCurrent, Qt::QueuedConnection);
+        return;
+    }
     const int row = current.row();
     if (!Trellane::runCommand([&] { m_model->activateRow(row); }) || m_model->currentRow() != row)
         QMetaObject::invokeMethod(this, &TDBGrid::selectCurrent, Qt::QueuedConnection);
@@ -401,8 +420,10 @@ void TDBGrid::wheelEvent(QWheelEvent* e)
         return;
     }
     const int steps = -e->angleDelta().y() / 120;
-    if (steps != 0)
+    if (steps != 0) {
+        takeEditor();
         Trellane::runCommand([&] { ds->moveBy(steps); });
+    }
     e->accept();
 }
 

@@ -50,6 +50,7 @@ protected:
 
 private:
     void focusMoved(QWidget* from, QWidget* to);
+    void takeEditor();
     void selectCurrent();
     void syncScrollBar();
     void keepFirstRowAtTop();

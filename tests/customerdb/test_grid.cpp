@@ -8,6 +8,7 @@
 #include "tests/support/TestPlatform.h"
 
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -258,6 +259,94 @@ private slots:
         QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(currentId(), 4);
         QCOMPARE(grid.currentIndex().row(), 3);
+    }
+
+    // Tab and Shift+Tab leave a grid for the next and previous control, and
+    // nothing moves a read-only grid's highlight off the current record.
+    void tabLeavesTheGridAndTheHighlightStays_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("read-only") << true;
+        QTest::newRow("editable") << false;
+    }
+    void tabLeavesTheGridAndTheHighlightStays()
+    {
+        QFETCH(bool, readOnly);
+        QWidget host;
+        auto* before = new QLineEdit(&host);
+        auto* grid = new TDBGrid(&host);
+        auto* after = new QLineEdit(&host);
+        grid->setReadOnlyGrid(readOnly);
+        grid->setGeometry(0, 30, 400, 200);
+        after->move(0, 240);
+        grid->setDataSet(table.get());
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QApplication::setActiveWindow(&host);
+        table->findKey({3});
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Tab);
+        QTRY_VERIFY(after->hasFocus());
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+        QTRY_VERIFY(before->hasFocus());
+        QCOMPARE(currentId(), 3);
+
+        // The view's current cell set to another row from outside the
+        // grid's own moves: a read-only grid puts its highlight back.
+        if (readOnly) {
+            grid->setCurrentIndex(grid->dataSetModel()->index(grid->dataSetModel()->currentRow() + 1, 0));
+            QTRY_COMPARE(grid->currentIndex().row(), grid->dataSetModel()->currentRow());
+            QCOMPARE(idAt(grid->dataSetModel(), grid->currentIndex().row()), 3);
+            QCOMPARE(currentId(), 3);
+        }
+    }
+
+    // The wheel and the scroll bar take a cell's typed text before they
+    // move: the row is stored, and no editor stays open over another row.
+    void wheelAndScrollBarTakeTheCellBeingEdited_data()
+    {
+        QTest::addColumn<bool>("wheel");
+        QTest::newRow("wheel") << true;
+        QTest::newRow("scroll bar") << false;
+    }
+    void wheelAndScrollBarTakeTheCellBeingEdited()
+    {
+        QFETCH(bool, wheel);
+        TDBGrid grid;
+        grid.setReadOnlyGrid(false);
+        grid.resize(400, 200);
+        grid.setDataSet(table.get());
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QApplication::setActiveWindow(&grid);
+        grid.setFocus();
+        // The last row shown whole: the move shifts the window of rows.
+        DataSetModel* m = grid.dataSetModel();
+        while (m->currentRow() < m->wholeRows() - 1)
+            QTest::keyClick(&grid, Qt::Key_Down);
+        const int edited = currentId();
+        grid.setCurrentIndex(m->index(m->currentRow(), 1));
+        QTest::keyClick(&grid, Qt::Key_F2);
+        QLineEdit* editor = nullptr;
+        QTRY_VERIFY((editor = qobject_cast<QLineEdit*>(grid.indexWidget(grid.currentIndex()))));
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("TYPED"));
+        if (wheel) {
+            QWheelEvent roll(QPointF(20, 20), grid.mapToGlobal(QPointF(20, 20)), {}, QPoint(0, -120), Qt::NoButton,
+                             {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(grid.viewport(), &roll);
+        } else {
+            bar(grid)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        }
+        QCOMPARE(currentId(), edited + 1);
+        QVERIFY(grid.findChildren<QLineEdit*>().isEmpty() || !grid.findChild<QLineEdit*>()->isVisible());
+        QCOMPARE(table->state(), DataSetState::Browse);
+        table->findKey({edited});
+        QCOMPARE(table->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("TYPED"));
+        table->next();
+        QCOMPARE(table->fieldByName(QStringLiteral("Name")).asString(),
+                 QStringLiteral("ITEM%1").arg(edited + 1, 3, 10, QLatin1Char('0')));
     }
 
     // Whatever moves the cursor, its row is shown whole, above the

@@ -123,6 +123,7 @@ private slots:
 
     // Alt and a key is an accelerator or nothing: a disabled button's letter
     // types nothing into a line or a text box; an enabled one is clicked.
+    // Ctrl+Alt is no accelerator and types.
     void altCombinationsNeverType_data()
     {
         QTest::addColumn<int>("key");
@@ -135,6 +136,8 @@ private slots:
         QTest::newRow("Alt+7") << int(Qt::Key_7) << int(Qt::AltModifier) << true << "" << 0;
         QTest::newRow("Alt+N, button enabled") << int(Qt::Key_N) << int(Qt::AltModifier) << true << "" << 1;
         QTest::newRow("N alone types") << int(Qt::Key_N) << int(Qt::NoModifier) << true << "n" << 0;
+        // AltGr arrives as Ctrl+Alt on many European keyboards: it types.
+        QTest::newRow("Ctrl+Alt+Q types") << int(Qt::Key_Q) << int(Qt::ControlModifier | Qt::AltModifier) << true << "q" << 0;
     }
     void altCombinationsNeverType()
     {
