@@ -2,8 +2,12 @@
 
 #include "helpers/Platform.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QTimer>
@@ -176,7 +180,53 @@ void TPhoneEdit::keyPressEvent(QKeyEvent* e)
         e->accept();
         return;
     }
+    if (e == QKeySequence::Paste && !isFreeText() && !isReadOnly()) {
+        pastePhone(QGuiApplication::clipboard()->text());
+        e->accept();
+        return;
+    }
     QLineEdit::keyPressEvent(e);
+}
+
+// The context menu's Paste goes through the same rule as Ctrl+V.
+void TPhoneEdit::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu* menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The standard menu's Paste is known by its key, shown after a tab.
+    const QString pasteKey = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+    for (QAction* action : menu->actions()) {
+        if (action->text().section(QLatin1Char('\t'), 1) == pasteKey && !isFreeText()) {
+            action->setObjectName(QStringLiteral("edit-paste"));
+            disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, this, [this] { pastePhone(QGuiApplication::clipboard()->text()); });
+        }
+    }
+    menu->popup(e->globalPos());
+}
+
+// A number pasted in any common form ("512-555-9876", "512.555.9876",
+// "+1 (512) 555 9876") keeps its digits in their places: the template's own
+// paste would take each bracket, dash or dot as the next place. Ten digits,
+// after a leading country code 1, are the whole number; fewer go in at the
+// cursor as if typed.
+void TPhoneEdit::pastePhone(const QString& pasted)
+{
+    QString digits;
+    for (const QChar c : pasted)
+        if (c.isDigit())
+            digits += c;
+    if (digits.size() == 11 && digits.startsWith(QLatin1Char('1')))
+        digits.remove(0, 1);
+    if (digits.size() == 10) {
+        showTemplate(digits);
+        setModified(true);
+        setCursorPosition(kPlaces[9] + 1);
+        emit textEdited(text());
+        return;
+    }
+    if (!digits.isEmpty())
+        insert(digits);
 }
 
 void TPhoneEdit::mousePressEvent(QMouseEvent* e)

@@ -14,6 +14,9 @@
 // place after the digits already there (the first place of an empty box),
 // so that typing fills the number from its start.
 //
+// A number pasted with dashes, dots, spaces, brackets or a leading +1 keeps
+// its ten digits in their places.
+//
 // Leaving a box that was edited with a required digit missing is refused
 // (a box emptied again may be left, as an untouched one may):
 // the error box says so and the focus stays; Escape abandons the edit and
@@ -59,8 +62,10 @@ protected:
     void focusOutEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
+    void pastePhone(const QString& pasted);
     void showTemplate(const QString& positions);
     void setBlankChar(QChar blank);
 

@@ -4,6 +4,8 @@
 #include "helpers/PhoneEdit.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QClipboard>
+#include <QMenu>
 #include <QtTest>
 
 class TestPhoneEdit : public QObject {
@@ -115,6 +117,53 @@ private slots:
         QVERIFY(!e->isFreeText());
         QTest::keyClicks(e, QStringLiteral("8005550100"));
         QCOMPARE(e->text(), QStringLiteral("(800)555-0100"));
+    }
+
+    // A number pasted in any common form keeps its digits in their places,
+    // by the keys and by the context menu; fewer digits go in as typed.
+    void pasteKeepsTheDigitsInPlace_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("dashes") << "512-555-9876" << "(512)555-9876";
+        QTest::newRow("brackets and space") << "(512) 555-9876" << "(512)555-9876";
+        QTest::newRow("digits") << "5125559876" << "(512)555-9876";
+        QTest::newRow("dots") << "512.555.0000" << "(512)555-0000";
+        QTest::newRow("spaces") << " 512 555 9876 " << "(512)555-9876";
+        QTest::newRow("+1") << "+1 512-555-9876" << "(512)555-9876";
+        QTest::newRow("leading 1") << "1-512-555-9876" << "(512)555-9876";
+        QTest::newRow("seven digits") << "555-9876" << "(555)987-6   ";
+    }
+    void pasteKeepsTheDigitsInPlace()
+    {
+        QFETCH(QString, pasted);
+        QFETCH(QString, shown);
+        QWidget host;
+        auto* e = new TPhoneEdit(&host);
+        host.show();
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        e->setFocus();
+        e->setCursorPosition(1);
+        QGuiApplication::clipboard()->setText(pasted);
+        QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(e->text(), shown);
+        QVERIFY(e->isModified());
+
+        // The context menu's Paste over a number already there.
+        e->setText(QStringLiteral("8005550100"));
+        e->setCursorPosition(1);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(2, 2), e->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(e, &menuEvent);
+        QMenu* menu = nullptr;
+        QTRY_VERIFY((menu = e->findChild<QMenu*>()) && menu->isVisible());
+        QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"));
+        QVERIFY(paste);
+        e->selectAll();
+        paste->trigger();
+        menu->close();
+        if (pasted != QLatin1String("555-9876"))
+            QCOMPARE(e->text(), shown);
     }
 
     // A click into the unfilled end goes to the place after the digits;
