@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
+#include <QPushButton>
 #include <QStyleFactory>
 #include <QStyleOption>
 
@@ -77,12 +78,29 @@ bool AltKeyFilter::eventFilter(QObject* watched, QEvent* event)
     return watched->isWidgetType();
 }
 
+bool EnterKeyFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || key->isAutoRepeat())
+        return false;
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (!button || !button->hasFocus() || !button->isEnabled())
+        return false;
+    button->animateClick();
+    return true;
+}
+
 namespace Trellane {
 
 void useConsoleStyle()
 {
     QApplication::setStyle(new ConsoleStyle);
     qApp->installEventFilter(new AltKeyFilter(qApp));
+    qApp->installEventFilter(new EnterKeyFilter(qApp));
 }
 
 void fitCaption(QAbstractButton* button)

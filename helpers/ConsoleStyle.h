@@ -29,11 +29,20 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
+// Enter and Return press the focused push button, as Space does, in the main
+// window as in dialogs.
+class EnterKeyFilter : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
 class QAbstractButton;
 
 namespace Trellane {
-// Gives the application the console's style and its Alt key rule (call
-// once, after QApplication).
+// Gives the application the console's style and its Alt and Enter key
+// rules (call once, after QApplication).
 void useConsoleStyle();
 
 // Keeps a button at its laid-out width: a caption wider than the button in

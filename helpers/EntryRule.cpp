@@ -39,10 +39,18 @@ void EntryRule::showText(QLineEdit* edit, const QString& text)
     edit->setText(text);
 }
 
-QValidator::State EntryRule::validate(QString& input, int&) const
+QValidator::State EntryRule::validate(QString& input, int& pos) const
 {
-    if (m_limit > 0 && input.size() > m_limit && input.size() > m_length)
-        return Invalid;  // the box's last text comes back
+    // Text that would go past the limit loses what goes past it, from the
+    // end of what was just typed or pasted (which ends at the cursor): a
+    // key at the limit types nothing, a long paste is cut to fit.
+    const qsizetype excess = m_limit > 0 ? input.size() - std::max<qsizetype>(m_limit, m_length) : 0;
+    if (excess > 0) {
+        if (pos < excess)
+            return Invalid;  // the box's last text comes back
+        input.remove(pos - excess, excess);
+        pos -= int(excess);
+    }
     if (m_upper)
         input = input.toUpper();
     return Acceptable;

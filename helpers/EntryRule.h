@@ -4,8 +4,9 @@
 //
 // Unlike the box's own maximum length, the limit never cuts text: a stored
 // value longer than the box takes is shown (and saved again) whole, and a
-// new limit leaves the text in the box as it is. Typing or pasting simply
-// cannot make the text longer than the limit, or than it already is.
+// new limit leaves the text in the box as it is. Typing or pasting cannot
+// make the text longer than the limit, or than it already is: a key at the
+// limit types nothing, and a longer paste is cut to what fits.
 #include <QValidator>
 
 class QLineEdit;

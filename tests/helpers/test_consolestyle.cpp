@@ -1,9 +1,12 @@
 // Entry boxes look the same under the console's style as under the style it
 // wraps, in every state: frames copied from the cache must match the ones the
 // style would have drawn for that size, state and palette. Alt combinations
-// never type into a box.
+// never type into a box, Enter presses the focused button, and a paste is cut
+// to a box's limit.
 #include "helpers/ConsoleStyle.h"
+#include "helpers/EntryRule.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -169,6 +172,55 @@ private slots:
         }
         QCOMPARE(line->text(), typed);
         QCOMPARE(notes->toPlainText(), typed);
+    }
+
+    // Enter and Return press the focused push button once; a button without
+    // the focus, a disabled one or Enter in a box are left alone.
+    void enterPressesTheFocusedButton()
+    {
+        EnterKeyFilter filter;
+        qApp->installEventFilter(&filter);
+        QWidget host;
+        auto* line = new QLineEdit(&host);
+        auto* button = new QPushButton(QStringLiteral("Refresh"), &host);
+        button->move(200, 0);
+        int clicked = 0;
+        connect(button, &QPushButton::clicked, this, [&] { ++clicked; });
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QApplication::setActiveWindow(&host);
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+        QTRY_COMPARE(clicked, 1);
+        QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_COMPARE(clicked, 2);
+        line->setFocus();
+        QTest::keyClick(line, Qt::Key_Return);
+        button->setEnabled(false);
+        QTest::keyClick(button, Qt::Key_Return);
+        QTest::qWait(200);
+        QCOMPARE(clicked, 2);
+    }
+
+    // A paste longer than the box's limit is cut to what fits; a key at the
+    // limit types nothing; a stored value longer than the limit stays whole.
+    void pasteIsCutToTheLimit()
+    {
+        QLineEdit box;
+        Trellane::EntryRule::of(&box)->setLimit(8);
+        box.show();
+        box.setText(QStringLiteral("AB"));
+        box.setCursorPosition(1);
+        QGuiApplication::clipboard()->setText(QStringLiteral("1234567890"));
+        box.paste();
+        QCOMPARE(box.text(), QStringLiteral("A123456B"));
+        QCOMPARE(box.cursorPosition(), 7);
+        QTest::keyClick(&box, Qt::Key_Z);
+        QCOMPARE(box.text(), QStringLiteral("A123456B"));
+        Trellane::EntryRule::showText(&box, QStringLiteral("LONGER THAN EIGHT"));
+        box.selectAll();
+        box.paste();
+        QCOMPARE(box.text(), QStringLiteral("1234567890"));
     }
 
     // A caption wider than its button is drawn smaller, clear of the edges;
