@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -73,6 +74,19 @@ TfrmMain::TfrmMain(const ShellSettings& settings, QWidget* parent)
 
     connect(ui->PageControl1, &QTabWidget::currentChanged, this,
             [this](int index) { Trellane::runCommand([&] { PageControl1Change(index); }); });
+    // Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and Ctrl+PgUp
+    // to the previous one, wrapping round, from any control of the window (a
+    // grid or a text box would otherwise keep the keys for itself).
+    const auto step = [this](int by) {
+        QTabWidget* pages = ui->PageControl1;
+        pages->setCurrentIndex((pages->currentIndex() + by + pages->count()) % pages->count());
+    };
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(1); });
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));

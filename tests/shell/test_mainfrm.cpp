@@ -706,6 +706,54 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), frm->control(QStringLiteral("DBGrid2")));
     }
 
+    // From every grid, Tab goes on to the next control and the tab keys
+    // switch tabs, wrapping round at either end.
+    void gridsLetTheKeyboardGo_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("grid");
+        QTest::newRow("Accounts") << 0 << "DBGrid3";
+        QTest::newRow("Submitter IDs") << 1 << "DBGrid2";
+        QTest::newRow("Dealers") << 2 << "DBGrid4";
+        QTest::newRow("Requests") << 3 << "DBGrid1";
+    }
+    void gridsLetTheKeyboardGo()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, grid);
+        auto frm = makeWindow();
+        frm->show();
+        QApplication::setActiveWindow(frm.get());
+        QVERIFY(QTest::qWaitForWindowActive(frm.get()));
+        frm->FormShow();
+        QTabWidget* pages = frm->PageControl1();
+        QWidget* view = frm->control(grid);
+        const struct {
+            QKeyCombination keys;
+            int to;
+        } moves[] = {
+            {Qt::CTRL | Qt::Key_Tab, (page + 1) % 5},
+            {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, (page + 4) % 5},
+            {Qt::CTRL | Qt::Key_PageDown, (page + 1) % 5},
+            {Qt::CTRL | Qt::Key_PageUp, (page + 4) % 5},
+        };
+        for (const auto& move : moves) {
+            pages->setCurrentIndex(page);
+            view->setFocus();
+            QTRY_VERIFY(view->hasFocus());
+            QTest::keyClick(view, move.keys.key(), move.keys.keyboardModifiers());
+            QCOMPARE(pages->currentIndex(), move.to);
+        }
+        pages->setCurrentIndex(page);
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Tab);
+        QTRY_VERIFY(!view->hasFocus() && pages->widget(page)->isAncestorOf(QApplication::focusWidget()));
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
+        QTRY_VERIFY(!view->hasFocus());
+        QVERIFY(plat->errors.isEmpty());
+    }
+
     void errorBoxShowsTheMessageAndTheWindowGoesOn()
     {
         auto frm = makeWindow();
