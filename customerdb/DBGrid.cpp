@@ -534,6 +534,36 @@ void TDBGrid::paintEvent(QPaintEvent* e)
             painter.fillRect(QRect(area.left(), y, qMin(right, area.right() + 1) - area.left(), 1), gridColor);
         }
     }
+    // The grid with the focus outlines its current row (the current cell of
+    // an editable grid), as other controls show theirs.
+    if (hasFocus() && current.isValid() && state() != EditingState) {
+        QRect outline = visualRect(current);
+        if (m_readOnly && columns > 0)
+            outline = QRect(QPoint(columnViewportPosition(0), outline.top()),
+                            QPoint(columnViewportPosition(columns - 1) + columnWidth(columns - 1) - 2, outline.bottom() - 1));
+        else
+            outline.adjust(0, 0, -2, -1);
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = outline;
+        focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_HasFocus;
+        focus.backgroundColor = option.palette.color(QPalette::Highlight);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+// The focus outline spans the row: the whole viewport repaints when the
+// focus comes or goes, not just the current cell.
+void TDBGrid::focusInEvent(QFocusEvent* e)
+{
+    QTableView::focusInEvent(e);
+    viewport()->update();
+}
+
+void TDBGrid::focusOutEvent(QFocusEvent* e)
+{
+    QTableView::focusOutEvent(e);
+    viewport()->update();
 }
 
 void TDBGrid::showEvent(QShowEvent* e)

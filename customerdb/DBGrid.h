@@ -42,6 +42,8 @@ protected:
     void updateGeometries() override;
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     int verticalOffset() const override { return 0; }
