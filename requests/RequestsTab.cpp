@@ -147,29 +147,33 @@ void TRequestsTab::Button2Click()
     const Db::Record before = reg.currentRecord();
     const bool hadCurrent = !reg.isEmpty();
     reg.append();
-    auto set = [&reg](const QString& name, const QVariant& v) { reg.fieldByName(name).setValue(v); };
-    set(QStringLiteral("SerialNumber"), n);
-    for (const char* name : kCopiedFields)
-        set(QLatin1String(name), field(name).asString());
-    set(QStringLiteral("Expires"), Trellane::platform().today().addDays(365));
-    set(QStringLiteral("Promotion"), field("Promotion").asString());
 
-    // 6./7. The account is stored and the request removed together. A post
-    // the database refuses leaves the account pending in the account table;
-    // a refused delete takes the stored account back out.
+    // 6./7. The account is stored and the request removed together. Any
+    // failure leaves both tables as they were: the new account is not left
+    // pending, where the next move of the account list would store it
+    // outside the transaction.
     Db::Connection& conn = *dm.connTrellaneEMC;
-    conn.beginTransaction();
     try {
+        auto set = [&reg](const QString& name, const QVariant& v) { reg.fieldByName(name).setValue(v); };
+        set(QStringLiteral("SerialNumber"), n);
+        for (const char* name : kCopiedFields)
+            set(QLatin1String(name), field(name).asString());
+        set(QStringLiteral("Expires"), Trellane::platform().today().addDays(365));
+        set(QStringLiteral("Promotion"), field("Promotion").asString());
+
+        conn.beginTransaction();
         reg.post();
         req.del();
         conn.commit();
     } catch (...) {
-        conn.rollback();
-        // The rolled-back account is gone: back to the account that was
-        // current before. A request deleted before the commit failed is
-        // listed again.
+        if (conn.inTransaction())
+            conn.rollback();
+        // Back to the account that was current before; a request deleted
+        // before the commit failed is listed again.
         try {
-            if (reg.state() == Db::DataSetState::Browse && (!hadCurrent || !reg.gotoRecord(before)))
+            if (reg.state() == Db::DataSetState::Insert)
+                reg.cancel();
+            else if (reg.state() == Db::DataSetState::Browse && (!hadCurrent || !reg.gotoRecord(before)))
                 reg.first();
             req.refresh();
         } catch (...) {
