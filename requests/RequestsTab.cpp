@@ -116,9 +116,18 @@ void TRequestsTab::Button2Click()
     Db::Table& reg = *dm.tblRegistration;
     auto field = [&req](const char* name) { return req.fieldByName(QLatin1String(name)); };
 
-    // Edits typed into the grid belong to the request that is added.
-    if (req.isOpen())
+    // Edits typed into the grid belong to the request that is added. Then
+    // Add works from the request as stored: another console may have
+    // changed or removed it since the list was read.
+    if (req.isOpen()) {
         req.checkBrowseMode();
+        if (!req.isEmpty()) {
+            const qint64 row = req.currentRecord().rid;
+            req.refresh();
+            if (req.isEmpty() || req.currentRecord().rid != row)
+                throw Db::recordChangedError();
+        }
+    }
 
     // 1. Only registration requests become accounts.
     if (field("RequestType").asString() != kRegistration)

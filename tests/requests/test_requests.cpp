@@ -276,6 +276,49 @@ private slots:
         QCOMPARE(Fixture::count(conn(), QStringLiteral("Requests")), 0);
     }
 
+    // Add copies the request as stored, not as the list last read it:
+    // another console's change counts, and a request it removed is not
+    // added.
+    void addRereads_data()
+    {
+        QTest::addColumn<QString>("field");  // changed meanwhile; empty: the request deleted
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("assign");
+        QTest::addColumn<int>("expected");   // the account made, -1 for none
+        QTest::newRow("phone corrected") << "Phone" << QVariant("5559990000") << false << 0;
+        QTest::newRow("numbered meanwhile") << "SerialNumber" << QVariant(500) << true << 500;
+        QTest::newRow("type changed") << "RequestType" << QVariant("RENEWAL") << false << -1;
+        QTest::newRow("deleted") << QString() << QVariant() << false << -1;
+    }
+    void addRereads()
+    {
+        QFETCH(QString, field);
+        QFETCH(QVariant, value);
+        QFETCH(bool, assign);
+        QFETCH(int, expected);
+        const QString name = QStringLiteral("CHANGED CLINIC");
+        Fixture::account(conn(), 3, QStringLiteral("EXISTING"));
+        request(name, QStringLiteral("REGISTRATION"), QVariant(), {{"Phone", "5551112222"}});
+        open();
+        tab->cbAssignSN()->setChecked(assign);
+        const QString requests = conn()->quoteName(QStringLiteral("Requests"));
+        const QString byName = QStringLiteral(" WHERE %1 = ?").arg(conn()->quoteName(QStringLiteral("RegisterName")));
+        if (field.isEmpty())
+            conn()->exec(QStringLiteral("DELETE FROM ") + requests + byName, {name});
+        else
+            conn()->exec(QStringLiteral("UPDATE %1 SET %2 = ?").arg(requests, conn()->quoteName(field)) + byName, {value, name});
+
+        tab->findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+        QCOMPARE(platform->errors, field.isEmpty() ? QStringList{QStringLiteral("The record was changed or deleted by another user.")}
+                                                   : QStringList());
+        QCOMPARE(platform->messages, QStringList());
+        QCOMPARE(Fixture::count(conn(), QStringLiteral("Registration")), expected < 0 ? 1 : 2);
+        if (expected >= 0)
+            QCOMPARE(account(expected).value(field).toString(), value.toString());
+        else if (!field.isEmpty())
+            QCOMPARE(storedRequest(name).value(field).toString(), value.toString());
+    }
+
     void searchRefreshDelete()
     {
         request(QStringLiteral("GAMMA"), QStringLiteral("REGISTRATION"), 0);
