@@ -157,8 +157,8 @@ void TRequestsTab::Button2Click()
     const bool hadCurrent = !reg.isEmpty();
     reg.append();
 
-    // 6./7. The account is stored and the request removed together. Any
-    // failure leaves both tables as they were: the new account is not left
+    // 5.-7. Its fields set, the account stored and the request removed
+    // together. Any failure leaves both tables as they were: the new account is not left
     // pending, where the next move of the account list would store it
     // outside the transaction.
     Db::Connection& conn = *dm.connTrellaneEMC;
