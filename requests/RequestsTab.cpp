@@ -116,9 +116,18 @@ void TRequestsTab::Button2Click()
     Db::Table& reg = *dm.tblRegistration;
     auto field = [&req](const char* name) { return req.fieldByName(QLatin1String(name)); };
 
-    // Edits typed into the grid belong to the request that is added.
-    if (req.isOpen())
+    // Edits typed into the grid belong to the request that is added. Then
+    // Add works from the request as stored: another console may have
+    // changed or removed it since the list was read.
+    if (req.isOpen()) {
         req.checkBrowseMode();
+        if (!req.isEmpty()) {
+            const qint64 row = req.currentRecord().rid;
+            req.refresh();
+            if (req.isEmpty() || req.currentRecord().rid != row)
+                throw Db::recordChangedError();
+        }
+    }
 
     // 1. Only registration requests become accounts.
     if (field("RequestType").asString() != kRegistration)
@@ -147,29 +156,33 @@ void TRequestsTab::Button2Click()
     const Db::Record before = reg.currentRecord();
     const bool hadCurrent = !reg.isEmpty();
     reg.append();
-    auto set = [&reg](const QString& name, const QVariant& v) { reg.fieldByName(name).setValue(v); };
-    set(QStringLiteral("SerialNumber"), n);
-    for (const char* name : kCopiedFields)
-        set(QLatin1String(name), field(name).asString());
-    set(QStringLiteral("Expires"), Trellane::platform().today().addDays(365));
-    set(QStringLiteral("Promotion"), field("Promotion").asString());
 
-    // 6./7. The account is stored and the request removed together. A post
-    // the database refuses leaves the account pending in the account table;
-    // a refused delete takes the stored account back out.
+    // 5.-7. Its fields set, the account stored and the request removed
+    // together. Any failure leaves both tables as they were: the new account is not left
+    // pending, where the next move of the account list would store it
+    // outside the transaction.
     Db::Connection& conn = *dm.connTrellaneEMC;
-    conn.beginTransaction();
     try {
+        auto set = [&reg](const QString& name, const QVariant& v) { reg.fieldByName(name).setValue(v); };
+        set(QStringLiteral("SerialNumber"), n);
+        for (const char* name : kCopiedFields)
+            set(QLatin1String(name), field(name).asString());
+        set(QStringLiteral("Expires"), Trellane::platform().today().addDays(365));
+        set(QStringLiteral("Promotion"), field("Promotion").asString());
+
+        conn.beginTransaction();
         reg.post();
         req.del();
         conn.commit();
     } catch (...) {
-        conn.rollback();
-        // The rolled-back account is gone: back to the account that was
-        // current before. A request deleted before the commit failed is
-        // listed again.
+        if (conn.inTransaction())
+            conn.rollback();
+        // Back to the account that was current before; a request deleted
+        // before the commit failed is listed again.
         try {
-            if (reg.state() == Db::DataSetState::Browse && (!hadCurrent || !reg.gotoRecord(before)))
+            if (reg.state() == Db::DataSetState::Insert)
+                reg.cancel();
+            else if (reg.state() == Db::DataSetState::Browse && (!hadCurrent || !reg.gotoRecord(before)))
                 reg.first();
             req.refresh();
         } catch (...) {

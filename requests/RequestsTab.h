@@ -4,10 +4,10 @@
 // in (RichEdit1, Memo2), the "Assign New Serial Number" check box and the
 // buttons "Add", "Refresh", "Delete" and "Print Report".
 //
-// "Add" turns the current request into a customer account: it numbers the
-// request when asked to, refuses a number in use, appends the account, and
-// stores the account and removes the request in one transaction, so that a
-// failure leaves both tables as they were.
+// "Add" turns the current request, read again as stored, into a customer
+// account: it numbers the request when asked to, refuses a number in use,
+// appends the account, and stores the account and removes the request in
+// one transaction, so that a failure leaves both tables as they were.
 #include <QWidget>
 
 #include <memory>

@@ -47,19 +47,32 @@ inline qint64 count(Db::Connection* conn, const QString& table)
 }
 
 // Makes the database refuse every insert into or delete from table with the
-// message "refused by test".
+// message "refused by test". With what "COMMIT" the deletes run and the
+// commit of a transaction that deleted from table is refused instead.
 inline void refuse(Db::Connection* conn, const QString& table, const QString& what)
 {
     const QString t = conn->quoteName(table);
+    const bool atCommit = what == QLatin1String("COMMIT");
     if (conn->backend() == Db::Backend::SQLite) {
+        if (atCommit) {
+            // A deferred foreign key left broken fails the commit alone.
+            conn->exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+            conn->exec(QStringLiteral("CREATE TABLE refuse_child (id INTEGER REFERENCES refuse_child (x) DEFERRABLE INITIALLY DEFERRED, x INTEGER UNIQUE)"));
+            conn->exec(QStringLiteral("CREATE TRIGGER refuse_%1 AFTER DELETE ON %2 BEGIN INSERT INTO refuse_child (id) VALUES (1); END")
+                           .arg(table, t));
+            return;
+        }
         conn->exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE %2 ON %3 BEGIN SELECT RAISE(ABORT, 'refused by test'); END")
                        .arg(table, what, t));
         return;
     }
     conn->exec(QStringLiteral("CREATE OR REPLACE FUNCTION refuse_write() RETURNS trigger LANGUAGE plpgsql AS "
                               "$$BEGIN RAISE EXCEPTION 'refused by test'; END$$"));
-    conn->exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE %2 ON %3 FOR EACH ROW EXECUTE FUNCTION refuse_write()")
-                   .arg(table, what, t));
+    conn->exec(atCommit ? QStringLiteral("CREATE CONSTRAINT TRIGGER refuse_%1 AFTER DELETE ON %2 DEFERRABLE INITIALLY DEFERRED "
+                                         "FOR EACH ROW EXECUTE FUNCTION refuse_write()")
+                              .arg(table, t)
+                        : QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE %2 ON %3 FOR EACH ROW EXECUTE FUNCTION refuse_write()")
+                              .arg(table, what, t));
 }
 
 } // namespace Fixture

@@ -49,17 +49,26 @@ QList<Page> readPdf(const QString& pdf, QList<QSizeF>* sizes = nullptr)
     return pages;
 }
 
-// The words whose line starts at y and that begin at or after x (both in
-// 1/96 inch from the band's corner, half an inch in from the page's).
+// The words whose line starts at y, from x on and left of untilX (all in
+// 1/96 inch from the band's corner, half an inch in from the page's). The
+// line and its first word must sit within a point of where they belong (a
+// misplaced one is off by 1/12 inch, 6 points, or more): a first word that
+// starts further right comes back with its position, so that it differs.
 QString textAt(const Page& page, int x96, int y96, int untilX96 = 10000)
 {
+    constexpr double tolerance = 1.0;
     const double top = 36 + y96 * 0.75;
+    const double left = 36 + x96 * 0.75;
     QStringList words;
+    double firstX = 1e9;
     for (const Word& w : page) {
-        // The glyph box starts a little below the line's top.
-        if (w.y >= top - 0.5 && w.y < top + 4 && w.x >= 36 + x96 * 0.75 - 0.5 && w.x < 36 + untilX96 * 0.75 - 0.5)
+        if (qAbs(w.y - top) <= tolerance && w.x >= left - tolerance && w.x < 36 + untilX96 * 0.75 - tolerance) {
             words << w.text;
+            firstX = qMin(firstX, w.x);
+        }
     }
+    if (!words.isEmpty() && firstX > left + tolerance)
+        words << QStringLiteral("(at x %1)").arg((firstX - 36) / 0.75);
     return words.join(QLatin1Char(' '));
 }
 
@@ -99,7 +108,7 @@ class TestReqReport : public QObject {
                           {"NSF", false}, {"BlueCross", true}, {"Commercial", false}, {"Medicaid", false},
                           {"Medicare", true}, {"Promotion", "FIRST MONTH FREE"},
                           {"RequestDate", QDateTime(QDate(2026, 12, 1), QTime(8, 0))}});
-        Fixture::request(conn(), QStringLiteral("ZED CARE"), QStringLiteral("RENEWAL"), QVariant());
+        Fixture::request(conn(), QStringLiteral("ZED CARE"), QStringLiteral("RENEWAL"), QVariant(), {{"SorvantaMX", true}});
         Fixture::request(conn(), QStringLiteral("ABLE HEALTH"), QStringLiteral("REGISTRATION"), 0,
                          {{"Street2", "SUITE 9"}, {"City", "AUSTIN"}});
     }
@@ -134,6 +143,7 @@ private slots:
         QCOMPARE(textAt(pages[1], 80, 32, 600), QStringLiteral("MIDDLE CLINIC"));
         QCOMPARE(textAt(pages[2], 80, 32, 600), QStringLiteral("ZED CARE"));
         QCOMPARE(textAt(pages[2], 608, 8), QStringLiteral("RENEWAL"));
+        QCOMPARE(textAt(pages[2], 376, 352), QStringLiteral("True"));
 
         const Page& p = pages[1];
         struct Expect {
