@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int kWalkBlock = 200;  // rows read per statement while walking
+constexpr int kBandWidth = 720;  // 7.5 inches, in 1/96 inch: the margins' width
 
 TfrmReqReport::PreviewRunner& previewRunner()
 {
@@ -53,6 +54,7 @@ struct TfrmReqReport::Fonts {
     double valueAscent;
     double sx;  // device pixels per 1/96 inch
     double sy;
+    QFontMetricsF valueMetrics;
 };
 
 const QList<TfrmReqReport::Line>& TfrmReqReport::lines()
@@ -149,9 +151,15 @@ void TfrmReqReport::paintBand(QPainter& painter, const Fonts& fonts, const Db::R
     painter.setFont(fonts.value);
     for (int i = 0; i < lines().size(); ++i) {
         const Line& line = lines()[i];
-        const QString text = displayText(rec.values.value(fieldIdx[i]));
-        if (!text.isEmpty())
-            painter.drawText(QPointF(line.valueX * fonts.sx, line.y * fonts.sy + fonts.valueAscent), text);
+        QString text = displayText(rec.values.value(fieldIdx[i]));
+        if (text.isEmpty())
+            continue;
+        // A value running past the right margin is shortened with an
+        // ellipsis rather than cut off mid-letter by the page's edge.
+        const double room = (kBandWidth - line.valueX) * fonts.sx;
+        if (fonts.valueMetrics.horizontalAdvance(text) > room)
+            text = fonts.valueMetrics.elidedText(text, Qt::ElideRight, room);
+        painter.drawText(QPointF(line.valueX * fonts.sx, line.y * fonts.sy + fonts.valueAscent), text);
     }
 }
 
@@ -165,9 +173,9 @@ int TfrmReqReport::Print(QPrinter& printer)
     if (!painter.begin(&printer))
         printFailed(QStringLiteral("the printer could not start the job."));
     Fonts fonts{reportFont(true), reportFont(false), 0, 0, printer.logicalDpiX() / 96.0,
-                printer.logicalDpiY() / 96.0};
+                printer.logicalDpiY() / 96.0, QFontMetricsF(reportFont(false), &printer)};
     fonts.captionAscent = QFontMetricsF(fonts.caption, &printer).ascent();
-    fonts.valueAscent = QFontMetricsF(fonts.value, &printer).ascent();
+    fonts.valueAscent = fonts.valueMetrics.ascent();
 
     // The grid need not follow every step of the walk; it shows where the
     // walk ended once the report is built.

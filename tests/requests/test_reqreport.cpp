@@ -21,6 +21,7 @@ namespace {
 struct Word {
     double x, y;  // top-left corner, points from the page's top-left
     QString text;
+    double right;
 };
 using Page = QList<Word>;
 
@@ -34,7 +35,7 @@ QList<Page> readPdf(const QString& pdf, QList<QSizeF>* sizes = nullptr)
     const QString html = QString::fromUtf8(p.readAllStandardOutput());
     QList<Page> pages;
     static const QRegularExpression re(
-        QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)"|<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re"));
+        QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)"|<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="[\d.]+">([^<]*)</word>)re"));
     for (auto it = re.globalMatch(html); it.hasNext();) {
         const auto m = it.next();
         if (m.captured(0).startsWith(QLatin1String("<page"))) {
@@ -43,7 +44,8 @@ QList<Page> readPdf(const QString& pdf, QList<QSizeF>* sizes = nullptr)
                 sizes->append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
         } else {
             pages.last().append({m.captured(3).toDouble(), m.captured(4).toDouble(),
-                                 m.captured(5).replace(QLatin1String("&amp;"), QLatin1String("&"))});
+                                 m.captured(6).replace(QLatin1String("&amp;"), QLatin1String("&")),
+                                 m.captured(5).toDouble()});
         }
     }
     return pages;
@@ -108,7 +110,8 @@ class TestReqReport : public QObject {
                           {"NSF", false}, {"BlueCross", true}, {"Commercial", false}, {"Medicaid", false},
                           {"Medicare", true}, {"Promotion", "FIRST MONTH FREE"},
                           {"RequestDate", QDateTime(QDate(2026, 12, 1), QTime(8, 0))}});
-        Fixture::request(conn(), QStringLiteral("ZED CARE"), QStringLiteral("RENEWAL"), QVariant(), {{"SorvantaMX", true}});
+        Fixture::request(conn(), QStringLiteral("ZED CARE"), QStringLiteral("RENEWAL"), QVariant(),
+                         {{"SorvantaMX", true}, {"Specialty", "PHYSICAL MEDICINE"}});
         Fixture::request(conn(), QStringLiteral("ABLE HEALTH"), QStringLiteral("REGISTRATION"), 0,
                          {{"Street2", "SUITE 9"}, {"City", "AUSTIN"}});
     }
@@ -144,6 +147,13 @@ private slots:
         QCOMPARE(textAt(pages[2], 80, 32, 600), QStringLiteral("ZED CARE"));
         QCOMPARE(textAt(pages[2], 608, 8), QStringLiteral("RENEWAL"));
         QCOMPARE(textAt(pages[2], 376, 352), QStringLiteral("True"));
+        // A value too long for the room before the right margin is
+        // shortened with an ellipsis; nothing runs past the margin.
+        const QString specialty = textAt(pages[2], 608, 56);
+        QVERIFY2(specialty.startsWith(QLatin1String("PHYS")) && specialty.endsWith(QChar(0x2026)), qPrintable(specialty));
+        for (const Page& page : pages)
+            for (const Word& w : page)
+                QVERIFY2(w.right <= 576.5, qPrintable(w.text));
 
         const Page& p = pages[1];
         struct Expect {
