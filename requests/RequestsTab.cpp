@@ -62,6 +62,26 @@ TRequestsTab::TRequestsTab(Console& console, QWidget* parent)
 
 TRequestsTab::~TRequestsTab() = default;
 
+// At its designed size the tab shows the grid 174 high over a band and the
+// lower area as laid out. A larger tab gives the grid the extra height (the
+// band going first) and shares the extra width between the two text areas,
+// the check box, the buttons and Memo2 moving with the second one.
+void TRequestsTab::resizeEvent(QResizeEvent* e)
+{
+    constexpr int kDesignWidth = 758, kDesignHeight = 649, kDesignBand = 109;
+    const int extraWidth = qMax(0, width() - kDesignWidth);
+    const int extraHeight = qMax(0, height() - kDesignHeight);
+    ui->spacerReqGrid->changeSize(20, qMax(0, kDesignBand - extraHeight), QSizePolicy::Minimum, QSizePolicy::Fixed);
+    ui->layoutRequestsTop->invalidate();
+    const int left = extraWidth / 2, right = extraWidth - left;
+    ui->RichEdit1->setGeometry(8, 8, 353 + left, 305);
+    ui->cbAssignSN->move(369 + left, 8);
+    for (QPushButton* b : {ui->Button2, ui->Button1, ui->Button3, ui->Button4})
+        b->move(562 + left, b->y());
+    ui->Memo2->setGeometry(369 + left, 152, 361 + right, 161);
+    QWidget::resizeEvent(e);
+}
+
 QTextEdit* TRequestsTab::RichEdit1() const { return ui->RichEdit1; }
 
 QPlainTextEdit* TRequestsTab::Memo2() const { return ui->Memo2; }

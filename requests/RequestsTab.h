@@ -60,6 +60,9 @@ signals:
     // window shows its Accounts tab.
     void accountAdded(int serialNumber);
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
 private:
     Console& m_console;
     std::unique_ptr<Ui::RequestsTab> ui;

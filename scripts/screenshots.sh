@@ -2,10 +2,10 @@
 # Saves a PNG picture of every tab of the demo console into OUT_DIR: builds
 # the console and the picture taker, creates the demo databases and the demo
 # release share and update server, then starts the console without a display.
-# Usage: screenshots.sh OUT_DIR
+# Usage: screenshots.sh OUT_DIR [WIDTHxHEIGHT]
 set -euo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: $0 OUT_DIR" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 OUT_DIR [WIDTHxHEIGHT]" >&2
   exit 2
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,4 +21,4 @@ cmake --build "$build" -j2 --target trellane-admin tallyhouse trellane-screensho
 datadir=$("$build/admin/trellane-admin" datadir)
 bash "$root/scripts/demo-release.sh" "$datadir" "$build"
 
-QT_QPA_PLATFORM=offscreen "$build/shell/trellane-screenshots" "$out"
+QT_QPA_PLATFORM=offscreen "$build/shell/trellane-screenshots" "$out" ${2:+"$2"}

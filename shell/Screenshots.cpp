@@ -1,6 +1,7 @@
 // Saves a PNG picture of every tab of the console, started on this build's
 // databases, release share and update server, without a display:
-//   trellane-screenshots OUT_DIR
+//   trellane-screenshots OUT_DIR [WIDTHxHEIGHT]
+// (the window at its designed size, or at the size given).
 // Messages and errors that start-up shows go to standard error instead of
 // message boxes; the exit code is 1 when start-up showed an error.
 #include "helpers/ConsoleStyle.h"
@@ -48,8 +49,13 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     Trellane::useConsoleStyle();
     const QStringList args = QApplication::arguments();
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: trellane-screenshots OUT_DIR\n");
+    QSize size;
+    if (args.size() == 3) {
+        const QStringList wh = args.at(2).split(QLatin1Char('x'));
+        size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
+    }
+    if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && size.isEmpty())) {
+        std::fprintf(stderr, "usage: trellane-screenshots OUT_DIR [WIDTHxHEIGHT]\n");
         return 2;
     }
     const QDir out(args.at(1));
@@ -68,6 +74,8 @@ int main(int argc, char* argv[])
         QEventLoop startUp;
         QObject::connect(&frmMain, &TfrmMain::startUpFinished, &startUp, &QEventLoop::quit);
         QTimer::singleShot(180000, &startUp, &QEventLoop::quit);
+        if (size.isValid())
+            frmMain.resize(size);
         frmMain.show();
         startUp.exec();
 
