@@ -44,4 +44,10 @@ public:
 
     // The window that owns dialogs and message boxes.
     virtual QWidget* window() = 0;
+
+    // A short confirmation of a command that went well ("Account 1018
+    // saved."): shown for a few seconds where it needs no click and takes
+    // no focus. Failures keep going to the error box. Consoles without a
+    // window to show it in (benchmarks) let it pass.
+    virtual void showStatus(const QString& text) { (void)text; }
 };

@@ -31,6 +31,7 @@ namespace {
 
 const QString kTitle = QStringLiteral("TrellaneEMC Registration Console");
 constexpr int kTimer1IntervalMs = 1800000;  // 30 minutes
+constexpr int kStatusShownMs = 6000;
 
 } // namespace
 
@@ -87,6 +88,21 @@ TfrmMain::TfrmMain(const ShellSettings& settings, QWidget* parent)
                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
                                      QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
+
+    // Confirmations go to a line beside the tab captions, where the tab bar
+    // leaves room: it needs no click, takes no focus and clears itself.
+    m_status = new QLabel(ui->PageControl1);
+    m_status->setObjectName(QStringLiteral("lblStatus"));
+    m_status->setContentsMargins(8, 0, 8, 0);
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_status->setMinimumWidth(320);
+    ui->PageControl1->setCornerWidget(m_status, Qt::TopRightCorner);
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("tmrStatus"));
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(kStatusShownMs);
+    connect(m_statusTimer, &QTimer::timeout, m_status, &QLabel::clear);
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -223,6 +239,14 @@ void TfrmMain::DisableButtons(bool enabled)
         if (untouched && button->isVisible() && button->isEnabled())
             button->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void TfrmMain::showStatus(const QString& text)
+{
+    // A text longer than the line shows its start, whole on hovering.
+    m_status->setText(m_status->fontMetrics().elidedText(text, Qt::ElideRight, m_status->contentsRect().width()));
+    m_status->setToolTip(text);
+    m_statusTimer->start();
 }
 
 // ---- Start-up -----------------------------------------------------------------

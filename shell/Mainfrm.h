@@ -61,6 +61,9 @@ public:
     QPlainTextEdit* Memo2() override;
     TfrmOutput* frmOutput() override;
     QWidget* window() override { return this; }
+    void showStatus(const QString& text) override;
+    // The confirmation line, at the right of the tab captions.
+    QLabel* statusLine() const { return m_status; }
 
     // A control of any tab by its object name (nullptr when absent).
     QWidget* control(const QString& objectName);
@@ -125,6 +128,8 @@ private:
     QPointer<QWidget> m_focusMovedTo;
     QPointer<TfrmOutput> m_output;
     QTimer* m_timer1 = nullptr;
+    QLabel* m_status = nullptr;
+    QTimer* m_statusTimer = nullptr;  // clears the confirmation line
 
     QString m_runUpdateFile;
     QString m_runUpdateDirectory;

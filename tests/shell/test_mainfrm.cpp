@@ -27,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -764,6 +765,28 @@ private slots:
         QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
         QTRY_VERIFY(!view->hasFocus());
         QVERIFY(plat->errors.isEmpty());
+    }
+
+    // A confirmation shows beside the tab captions without a box, a click
+    // or a move of the focus, and clears itself.
+    void statusLineConfirmsAndClears()
+    {
+        auto frm = makeWindow();
+        frm->show();
+        QApplication::setActiveWindow(frm.get());
+        QVERIFY(QTest::qWaitForWindowActive(frm.get()));
+        QWidget* box = frm->control(QStringLiteral("edtDealerName"));
+        frm->PageControl1()->setCurrentIndex(2);
+        box->setFocus();
+        frm->findChild<QTimer*>(QStringLiteral("tmrStatus"))->setInterval(100);
+        frm->showStatus(QStringLiteral("Account 1018 saved."));
+        QLabel* line = frm->statusLine();
+        QCOMPARE(line->text(), QStringLiteral("Account 1018 saved."));
+        QVERIFY(line->isVisible());
+        QVERIFY(line->geometry().left() > frm->PageControl1()->tabBar()->geometry().right());
+        QCOMPARE(QApplication::focusWidget(), box);
+        QVERIFY(plat->messages.isEmpty() && plat->errors.isEmpty());
+        QTRY_VERIFY(line->text().isEmpty());
     }
 
     void errorBoxShowsTheMessageAndTheWindowGoesOn()

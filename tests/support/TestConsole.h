@@ -8,6 +8,7 @@
 #include "shell/Outputfrm.h"
 
 #include <QPlainTextEdit>
+#include <QStringList>
 #include <QTextEdit>
 #include <QWidget>
 
@@ -25,12 +26,14 @@ public:
     QPlainTextEdit* Memo2() override { return m_memo2; }
     TfrmOutput* frmOutput() override;
     QWidget* window() override { return m_host.get(); }
+    void showStatus(const QString& text) override { statusLines << text; }
 
     // Parent of the tabs under test.
     QWidget* host() { return m_host.get(); }
 
     int disableCalls = 0;  // DisableButtons(false) calls
     int enableCalls = 0;   // DisableButtons(true) calls
+    QStringList statusLines;  // confirmations shown, oldest first
 
 private:
     std::unique_ptr<QWidget> m_host;
