@@ -329,17 +329,25 @@ void TAccountsTab::btnSavSNClick()
         reg->post();
         for (TDatePicker* p : pickers())
             p->setChanged(false);
-    } catch (const Db::EngineError&) {
-        if (adding) {
-            // Refused, for instance because another console took the number
-            // a moment before: the pending record goes, the panel keeps what
-            // was typed, and the next Save appends it under a fresh number.
+    } catch (const Db::EngineError& e) {
+        if (!adding)
+            throw;  // the error box shows the engine's message
+        // Refused, for instance because another console took the number a
+        // moment before: the pending record goes, the panel keeps what was
+        // typed, and the next Save appends it under a fresh number.
+        const int taken = reg->fieldByName(QStringLiteral("SerialNumber")).asInteger();
+        {
             m_keepPanel = true;
             const auto keep = qScopeGuard([this] { m_keepPanel = false; });
             reg->cancel();
             m_addingAccount = true;
         }
-        throw;  // the error box shows the engine's message
+        if (!e.isUniqueViolation())
+            throw;
+        Trellane::platform().showMessage(
+            QStringLiteral("Another console stored account number %1 a moment ago. Nothing was stored; "
+                           "Save stores this account under the next number.")
+                .arg(taken));
     }
 }
 
