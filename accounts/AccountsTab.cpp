@@ -271,8 +271,9 @@ void TAccountsTab::btnNewSNClick()
 
 void TAccountsTab::btnSavSNClick()
 {
-    // A half-typed phone is refused before anything is checked or written.
-    if (!TPhoneEdit::validatePanel(this))
+    // A half-typed phone or an impossible typed date is refused before
+    // anything is checked or written.
+    if (!TPhoneEdit::validatePanel(this) || !TDatePicker::finishPanel(this))
         return;
     TDataModule& dm = m_console.data();
     auto stop = [](const QString& message) { Trellane::platform().showMessage(message); };
@@ -524,7 +525,7 @@ void TAccountsTab::SelectFirstSearchOrder()
 
 void TAccountsTab::btnUpdateClick()
 {
-    if (!TPhoneEdit::validatePanel(this))
+    if (!TPhoneEdit::validatePanel(this) || !TDatePicker::finishPanel(this))
         return;
     Db::Table* pat = m_console.data().tblMWPAT;
     ui->btnUpdate->setEnabled(false);

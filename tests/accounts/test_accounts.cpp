@@ -640,6 +640,59 @@ private slots:
         QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("NAME 4"));
     }
 
+    // What is typed into a picker is taken as a whole date or refused with a
+    // message, the picker keeping its date; Save never stores another date.
+    void typedDatesAreTakenWholeOrRefused_data()
+    {
+        QTest::addColumn<QDate>("before");
+        QTest::addColumn<QString>("keys");  // "\r" is Enter, "\t" leaves the picker
+        QTest::addColumn<QDate>("after");
+        QTest::addColumn<QString>("refused");
+        const QDate may5(2026, 5, 5);
+        QTest::newRow("impossible day") << may5 << "02302027" << may5 << "02/30/2027";
+        QTest::newRow("impossible day, empty picker") << QDate() << "02302027" << QDate() << "02/30/2027";
+        QTest::newRow("month 13") << may5 << "13012027" << may5 << "13/01/2027";
+        QTest::newRow("no leap day") << may5 << "02292027" << may5 << "02/29/2027";
+        QTest::newRow("leap day") << may5 << "02292028" << QDate(2028, 2, 29) << "";
+        QTest::newRow("single digits, separators") << QDate() << "2/5/2027" << QDate(2027, 2, 5) << "";
+        QTest::newRow("left half typed") << may5 << "0230\t" << may5 << "02/30/2026";
+        QTest::newRow("short year, Enter") << may5 << "0215202\r" << may5 << "02/15/202";
+        QTest::newRow("short year, Save") << may5 << "0215202" << may5 << "02/15/202";
+        QTest::newRow("abandoned") << may5 << "0215\x1b" << may5 << "";
+    }
+    void typedDatesAreTakenWholeOrRefused()
+    {
+        QFETCH(QDate, before);
+        QFETCH(QString, keys);
+        QFETCH(QDate, after);
+        QFETCH(QString, refused);
+        dealer(QStringLiteral("M"), QString());
+        QVariantMap values{{"DealerCode", "M"}, {"Authorization", "OK"}};
+        if (before.isValid())
+            values.insert(QStringLiteral("ExpiresProf"), before);
+        account(1, values);
+        openTables();
+        QVERIFY(QTest::qWaitForWindowActive(console->host()));
+        TDatePicker* dtp = picker("dtpExpiresProf");
+        dtp->setFocus();
+        dtp->setSelectedSection(QDateTimeEdit::MonthSection);
+        const QHash<QChar, Qt::Key> named{{'\r', Qt::Key_Return}, {'\t', Qt::Key_Tab}, {'\x1b', Qt::Key_Escape}};
+        for (QChar c : keys) {
+            if (named.contains(c))
+                QTest::keyClick(dtp, named.value(c));
+            else
+                QTest::keyClick(dtp, c.toLatin1());
+        }
+        QCoreApplication::processEvents();
+        tab->btnSavSNClick();
+
+        const QStringList message{refused + QStringLiteral(" is not a valid date.")};
+        QCOMPARE(platform->messages, refused.isEmpty() ? QStringList() : message);
+        QCOMPARE(dtp->value(), after);
+        QCOMPARE(dtp->text(), after.isValid() ? after.toString(QStringLiteral("MM/dd/yyyy")) : QStringLiteral(" "));
+        QCOMPARE(stored(1).value("ExpiresProf").toDate(), after);
+    }
+
     void updateMedisoft()
     {
         const QDate prof(2027, 6, 30), inst(2027, 7, 31), old(2001, 1, 1);
