@@ -640,6 +640,75 @@ private slots:
         QCOMPARE(edit("edtRegisterName")->text(), QStringLiteral("NAME 4"));
     }
 
+    // A move to another account after "&New" ends the new account, asking
+    // first when something was typed into it; "&Save" then updates the
+    // account shown, or, when the user keeps the new account, appends it.
+    void aMoveLeavesTheNewAccount_data()
+    {
+        QTest::addColumn<QString>("move");
+        QTest::addColumn<bool>("typed");
+        QTest::addColumn<bool>("discard");
+        QTest::newRow("grid click, nothing typed") << "click" << false << false;
+        QTest::newRow("grid click, kept") << "click" << true << false;
+        QTest::newRow("grid click, discarded") << "click" << true << true;
+        QTest::newRow("grid key, discarded") << "key" << true << true;
+        QTest::newRow("grid key, kept") << "key" << true << false;
+        QTest::newRow("search, nothing typed") << "search" << false << false;
+        QTest::newRow("search, kept") << "search" << true << false;
+        QTest::newRow("search, discarded") << "search" << true << true;
+        QTest::newRow("submitter lookup, discarded") << "lookup" << true << true;
+    }
+    void aMoveLeavesTheNewAccount()
+    {
+        QFETCH(QString, move);
+        QFETCH(bool, typed);
+        QFETCH(bool, discard);
+        dealer(QStringLiteral("M"), QString());
+        for (int s = 31; s <= 35; ++s)
+            account(s, {{"RegisterName", QStringLiteral("NAME %1").arg(s)}, {"DealerCode", "M"},
+                        {"Authorization", "OK"}});
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Submitters"), {{"SerialNumber", 33}, {"SubmitterID", "SUB33"}});
+        openTables();
+        QVERIFY(QTest::qWaitForWindowExposed(console->host()));
+        auto* grid = find<TDBGrid>(tab, "DBGrid3");
+
+        tab->btnNewSNClick();
+        if (typed) {
+            type(edit("edtRegisterName"), QStringLiteral("MINE"));
+            edit("edtAuth")->setText(QStringLiteral("OK"));
+        }
+        platform->yesNoAnswers.enqueue(discard);
+        const QRect row33 = grid->visualRect(grid->model()->index(2, 1));
+        if (move == QLatin1String("click")) {
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, row33.center());
+        } else if (move == QLatin1String("key")) {
+            QTest::keyClick(grid, Qt::Key_Down);
+        } else if (move == QLatin1String("search")) {
+            type(edit("edtAcctSrch"), QStringLiteral("33"));
+        } else {
+            edit("edtSubLookup")->setText(QStringLiteral("SUB33"));
+            tab->Button5Click();
+        }
+        const int target = move == QLatin1String("key") ? 32 : 33;
+
+        QCOMPARE(platform->questions.isEmpty(), !typed);
+        if (typed)
+            QCOMPARE(platform->questions.first(), QStringLiteral("Discard the new account?"));
+        const bool left = !typed || discard;
+        QCOMPARE(tab->AddingAccount(), !left);
+        QCOMPARE(current(), left ? target : 31);
+        QCOMPARE(edit("edtRegisterName")->text(),
+                 left ? QStringLiteral("NAME %1").arg(target) : QStringLiteral("MINE"));
+        QCOMPARE(find<QPushButton>(tab, "btnNewSN")->isEnabled(), left);
+
+        type(edit("edtContact"), QStringLiteral("CHANGED"));
+        tab->btnSavSNClick();
+        QVERIFY(platform->messages.isEmpty() && platform->errors.isEmpty());
+        QCOMPARE(dm().tblRegistration->recordCount(), left ? 5 : 6);
+        QCOMPARE(stored(target).value("ContactName").toString(), left ? QStringLiteral("CHANGED") : QString());
+        QCOMPARE(stored(36).value("RegisterName").toString(), left ? QString() : QStringLiteral("MINE"));
+    }
+
     // What is typed into a picker is taken as a whole date or refused with a
     // message, the picker keeping its date; Save never stores another date.
     void typedDatesAreTakenWholeOrRefused_data()
