@@ -41,8 +41,6 @@ public:
 
     void stepBy(int steps) override;
 
-    // True while a date is being typed.
-    bool isTyping() const { return m_typing; }
     // Ends the typing as described above; false (the message shown) when
     // the typed date was refused.
     bool finishTyping();
