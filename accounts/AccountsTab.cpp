@@ -13,7 +13,10 @@
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
 
+#include <QCheckBox>
+#include <QKeyEvent>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QShortcut>
 
 using Accounts::ExpiryShade;
@@ -121,6 +124,9 @@ TAccountsTab::TAccountsTab(Console& console, QWidget* parent)
         }
     });
     connectCommands();
+    for (QObject* gridPart : {static_cast<QObject*>(ui->DBGrid3), static_cast<QObject*>(ui->DBGrid3->viewport()),
+                              static_cast<QObject*>(ui->DBGrid3->verticalScrollBar())})
+        gridPart->installEventFilter(this);
 }
 
 TAccountsTab::~TAccountsTab() = default;
@@ -265,14 +271,86 @@ void TAccountsTab::btnNewSNClick()
         const Trellane::ButtonsDisabled busy(m_console);
         ClearAccount();
     }
+    m_newEntries = panelEntries();
     ui->btnNewSN->setEnabled(false);
     ui->edtRegisterName->setFocus();
 }
 
+QStringList TAccountsTab::panelEntries() const
+{
+    QStringList entries;
+    for (const QLineEdit* e : ui->pnlAccount->findChildren<QLineEdit*>())
+        entries << e->text();
+    for (const QCheckBox* c : ui->pnlAccount->findChildren<QCheckBox*>())
+        entries << (c->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    for (const TDatePicker* p : pickers())
+        entries << p->value().toString(Qt::ISODate);
+    entries << ui->cbCoreProduct->currentText() << ui->Memo1->toPlainText();
+    return entries;
+}
+
+bool TAccountsTab::leaveNewAccount()
+{
+    if (!m_addingAccount)
+        return true;
+    if (panelEntries() != m_newEntries && !Trellane::platform().askYesNo(QStringLiteral("Discard the new account?")))
+        return false;
+    m_addingAccount = false;
+    // "&New" is usable again, unless a command has every button disabled.
+    ui->btnNewSN->setEnabled(ui->btnSavSN->isEnabled());
+    LoadAccount();
+    return true;
+}
+
+bool TAccountsTab::eventFilter(QObject* watched, QEvent* e)
+{
+    if (m_addingAccount && movesGridCursor(watched, e)) {
+        bool leave = false;
+        Trellane::runCommand([&] { leave = leaveNewAccount(); });
+        if (!leave)
+            return true;  // the new account stays and the grid does not move
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+bool TAccountsTab::movesGridCursor(QObject* watched, QEvent* e) const
+{
+    const TDBGrid* grid = ui->DBGrid3;
+    switch (e->type()) {
+    case QEvent::KeyPress: {
+        if (watched != grid)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(e);
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown: return true;
+        case Qt::Key_Home:
+        case Qt::Key_End: return key->modifiers() & Qt::ControlModifier;
+        default: return false;
+        }
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (watched == grid->viewport()) {
+            // A click on the current row moves nothing.
+            const QModelIndex cell = grid->indexAt(static_cast<QMouseEvent*>(e)->position().toPoint());
+            return cell.isValid() && cell.row() != grid->dataSetModel()->currentRow();
+        }
+        return watched == grid->verticalScrollBar();
+    case QEvent::Wheel:
+        return (watched == grid->viewport() || watched == grid->verticalScrollBar())
+            && static_cast<QWheelEvent*>(e)->angleDelta().y() / 120 != 0;
+    default: return false;
+    }
+}
+
 void TAccountsTab::btnSavSNClick()
 {
-    // A half-typed phone is refused before anything is checked or written.
-    if (!TPhoneEdit::validatePanel(this))
+    // A half-typed phone or an impossible typed date is refused before
+    // anything is checked or written.
+    if (!TPhoneEdit::validatePanel(this) || !TDatePicker::finishPanel(this))
         return;
     TDataModule& dm = m_console.data();
     auto stop = [](const QString& message) { Trellane::platform().showMessage(message); };
@@ -329,17 +407,25 @@ void TAccountsTab::btnSavSNClick()
         reg->post();
         for (TDatePicker* p : pickers())
             p->setChanged(false);
-    } catch (const Db::EngineError&) {
-        if (adding) {
-            // Refused, for instance because another console took the number
-            // a moment before: the pending record goes, the panel keeps what
-            // was typed, and the next Save appends it under a fresh number.
+    } catch (const Db::EngineError& e) {
+        if (!adding)
+            throw;  // the error box shows the engine's message
+        // Refused, for instance because another console took the number a
+        // moment before: the pending record goes, the panel keeps what was
+        // typed, and the next Save appends it under a fresh number.
+        const int taken = reg->fieldByName(QStringLiteral("SerialNumber")).asInteger();
+        {
             m_keepPanel = true;
             const auto keep = qScopeGuard([this] { m_keepPanel = false; });
             reg->cancel();
             m_addingAccount = true;
         }
-        throw;  // the error box shows the engine's message
+        if (!e.isUniqueViolation())
+            throw;
+        Trellane::platform().showMessage(
+            QStringLiteral("Another console stored account number %1 a moment ago. Nothing was stored; "
+                           "Save stores this account under the next number.")
+                .arg(taken));
     }
 }
 
@@ -403,7 +489,9 @@ void TAccountsTab::btnCancelSNClick()
 void TAccountsTab::btnDelSNClick()
 {
     const Trellane::ButtonsDisabled busy(m_console);
-    if (Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this account?")))
+    // The question is about the account shown: a new one is left first.
+    if (leaveNewAccount()
+        && Trellane::platform().askYesNo(QStringLiteral("Are you sure you want to delete this account?")))
         m_console.data().tblRegistration->del();
 }
 
@@ -428,12 +516,14 @@ void TAccountsTab::cbAcctIdxChange()
         Trellane::EntryRule::of(box)->setLimit(rule.boxLength);
         if (item == soSerialNumber) {
             if (!box->text().isEmpty()) {
-                if (const auto n = Accounts::wholeNumber(box->text()))
-                    reg->findKey({*n});
-                else
+                if (const auto n = Accounts::wholeNumber(box->text())) {
+                    if (leaveNewAccount())
+                        reg->findKey({*n});
+                } else {
                     box->clear();
+                }
             }
-        } else if (rule.seekOnSelect) {
+        } else if (rule.seekOnSelect && leaveNewAccount()) {
             reg->findKey({box->text()});
         }
     }
@@ -447,18 +537,24 @@ void TAccountsTab::edtAcctSrchChange()
     if (ui->cbAcctIdx->currentIndex() == soSerialNumber) {
         if (typed.isEmpty())
             return;
-        if (const auto n = Accounts::wholeNumber(typed))
-            reg->findNearest({*n});
-        else
+        if (const auto n = Accounts::wholeNumber(typed)) {
+            if (leaveNewAccount())
+                reg->findNearest({*n});
+        } else {
             ui->edtAcctSrch->clear();
+        }
         return;
     }
-    reg->findNearest({typed});
+    if (leaveNewAccount())
+        reg->findNearest({typed});
 }
 
 void TAccountsTab::tblRegistrationAfterScroll()
 {
-    if (m_console.data().tblRegistration->isBrowsing() && !m_keepPanel)
+    // A move that did not leave a new account first (another tab's) keeps
+    // the new account in the panel, so that Save cannot store it over the
+    // account moved to.
+    if (m_console.data().tblRegistration->isBrowsing() && !m_keepPanel && !m_addingAccount)
         LoadAccount();
 }
 
@@ -468,7 +564,7 @@ void TAccountsTab::Button5Click()
     dm.qrySubID->close();
     dm.qrySubID->setParam(QStringLiteral("subid"), asStored(ui->edtSubLookup->text()));
     dm.qrySubID->open();
-    if (dm.qrySubID->isEmpty())
+    if (dm.qrySubID->isEmpty() || !leaveNewAccount())
         return;
     {
         const QSignalBlocker quiet(ui->cbAcctIdx);
@@ -482,12 +578,15 @@ void TAccountsTab::Button5Click()
 void TAccountsTab::btnRefreshClick()
 {
     m_console.data().tblRegistration->refresh();
-    LoadAccount();
+    // A new account being entered stays in the panel.
+    if (!m_addingAccount)
+        LoadAccount();
 }
 
 void TAccountsTab::Button13Click()
 {
-    if (!Trellane::platform().askYesNo(
+    // The question is about the account shown: a new one is left first.
+    if (!leaveNewAccount() || !Trellane::platform().askYesNo(
             QStringLiteral("Are you sure you want to blank the registration and birth dates for this account?")))
         return;
     Db::Table* reg = m_console.data().tblRegistration;
@@ -516,7 +615,7 @@ void TAccountsTab::SelectFirstSearchOrder()
 
 void TAccountsTab::btnUpdateClick()
 {
-    if (!TPhoneEdit::validatePanel(this))
+    if (!TPhoneEdit::validatePanel(this) || !TDatePicker::finishPanel(this))
         return;
     Db::Table* pat = m_console.data().tblMWPAT;
     ui->btnUpdate->setEnabled(false);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -32,6 +33,13 @@ public:
 
     // True while the panel holds a new account that "&Save" appends.
     bool AddingAccount() const { return m_addingAccount; }
+    // Ends the entering of a new account before the panel shows a stored
+    // one (a move in the grid, a search, an account made from a request):
+    // when something was typed into the new account, asks first. On Yes, or
+    // with nothing typed, the panel shows the current account and true is
+    // returned; on No the new account stays in the panel and the caller
+    // does not move.
+    bool leaveNewAccount();
 
     // The account panel.
     void LoadAccount();
@@ -63,8 +71,16 @@ public slots:
     // handler (start-up).
     void SelectFirstSearchOrder();
 
+protected:
+    // Clicks, keys and the wheel that would move the grid's cursor while a
+    // new account is entered go through leaveNewAccount first.
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     void connectCommands();
+    bool movesGridCursor(QObject* watched, QEvent* e) const;
+    // The panel's entries, to tell whether anything was typed after "&New".
+    QStringList panelEntries() const;
     void showExpiry(TDatePicker* picker, const QString& dateField, const QString& flagField);
     void showDate(TDatePicker* picker, const QString& dateField);
     // The five expiry pickers, in field order.
@@ -76,6 +92,8 @@ private:
     Console& m_console;
     std::unique_ptr<Ui::AccountsTab> ui;
     bool m_addingAccount = false;
+    // The panel's entries as "&New" left them.
+    QStringList m_newEntries;
     // Set while a refused new account is dropped: the panel keeps the typing.
     bool m_keepPanel = false;
     // A stored core product that is not in the list: kept so that saving

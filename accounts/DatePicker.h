@@ -6,6 +6,14 @@
 // tells whether the user changed it since the program last set it, so that
 // only a date the user changed is written back.
 //
+// Typed digits fill the part of the date they are typed into (two for the
+// month and the day, four for the year; a separator ends a part early) and
+// go on to the next part. The picker's date changes only when the typing
+// ends (the year's last digit, Enter, leaving the picker, a command that
+// reads it): a valid date is taken whole; anything else (02/30/2027, month
+// 13, a short year) is refused with a message and the picker keeps the date
+// it had. Escape abandons the typing.
+//
 // Dates show with leading zeros, so that a column of pickers lines up. Tab
 // leaves the picker (the parts of the date are reached with the arrow keys),
 // and a colour given to the picker's palette stays on its box: the calendar
@@ -33,8 +41,18 @@ public:
 
     void stepBy(int steps) override;
 
+    // Ends the typing as described above; false (the message shown) when
+    // the typed date was refused.
+    bool finishTyping();
+    // finishTyping for every picker of a panel, run by commands before they
+    // read the pickers: false, with the focus in the refusing picker.
+    static bool finishPanel(const QWidget* panel);
+
 protected:
+    QValidator::State validate(QString& input, int& pos) const override;
+    bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     bool focusNextPrevChild(bool next) override;
     void changeEvent(QEvent* e) override;
@@ -43,7 +61,22 @@ protected:
 private:
     void startFromToday();
     void keepCalendarPlain();
+    void typeDigit(QChar digit);
+    void nextPart();
+    void showTyping();
+    QString typedText() const;
+    // Shows the picker's date again in place of what was typed.
+    void showDate();
+    // Ends the typing; a refusal's message is shown now or, while the focus
+    // is changing, once the change is over.
+    bool endTyping(bool messageLater);
 
     bool m_changed = false;
     bool m_setting = false;
+    // The date being typed: month, day and year as shown, the part typed
+    // into, and how many digits of it were typed.
+    bool m_typing = false;
+    QString m_parts[3];
+    int m_part = 0;
+    int m_typed = 0;
 };

@@ -11,6 +11,18 @@ EngineError::EngineError(const QString& message, const QString& nativeCode)
 {
 }
 
+bool EngineError::isUniqueViolation() const
+{
+    // PostgreSQL's SQLSTATE unique_violation.
+    if (m_nativeCode == QLatin1String("23505"))
+        return true;
+    // SQLite: the extended codes of a unique or primary key failure, or the
+    // plain constraint code when the driver gives no extended one.
+    bool ok = false;
+    const int code = m_nativeCode.toInt(&ok);
+    return ok && (code == 2067 || code == 1555 || code == 19);
+}
+
 EngineError sqlError(const QSqlError& e, const QString& context)
 {
     QString msg = e.databaseText().trimmed();

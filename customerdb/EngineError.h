@@ -16,6 +16,9 @@ public:
     QString nativeCode() const { return m_nativeCode; }
     // The help-context number of the error; the database layer gives none.
     int helpContext() const { return 0; }
+    // True when the write was refused because another record already holds
+    // the same value of a unique key.
+    bool isUniqueViolation() const;
 
 private:
     QString m_message;

@@ -184,6 +184,7 @@ void TDealersTab::btnSavDealerClick()
 
     const auto closeVendors = qScopeGuard([&] { vendors.close(); });
     const bool adding = t.state() == Db::DataSetState::Insert || t.isEmpty();
+    const QString storedCode = adding ? QString() : field(t, "DealerCode");
     if (t.state() == Db::DataSetState::Browse) {
         t.edit();
         if (adding)
@@ -194,7 +195,7 @@ void TDealersTab::btnSavDealerClick()
         for (const auto& [name, value] : values)
             t.fieldByName(QString::fromLatin1(name)).setValue(value);
         t.post();
-    } catch (const Db::EngineError&) {
+    } catch (const Db::EngineError& e) {
         // Nothing typed is lost and no stored dealer takes the entries: an
         // existing dealer keeps its stored values and the boxes their text;
         // a new dealer stays a pending (still blank) new record, which the
@@ -205,8 +206,23 @@ void TDealersTab::btnSavDealerClick()
             putBackTyped();
             ui->edtDealerCode->setReadOnly(false);
         }
-        throw;  // the error box shows the engine's message
+        const QString code = asStored(ui->edtDealerCode->text());
+        if (!e.isUniqueViolation() || code == storedCode || !codeIsStored(code))
+            throw;  // the error box shows the engine's message
+        Trellane::platform().showMessage(
+            QStringLiteral("The dealer code %1 is already in use by another dealer. Nothing was stored.").arg(code));
     }
+}
+
+bool TDealersTab::codeIsStored(const QString& code)
+{
+    Db::Query& q = *m_console.data().qryDealer;
+    q.close();
+    q.setParam(QStringLiteral("cod"), code);
+    q.open();
+    const bool stored = !q.isEmpty();
+    q.close();
+    return stored;
 }
 
 void TDealersTab::btnCancelDealerClick()

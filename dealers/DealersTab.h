@@ -53,6 +53,9 @@ public slots:
     void setAddChargesEnabled(bool enabled);
 
 private:
+    // True when a stored dealer has this code.
+    bool codeIsStored(const QString& code);
+
     Console& m_console;
     std::unique_ptr<Ui::DealersTab> ui;
 };

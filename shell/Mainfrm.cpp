@@ -155,9 +155,13 @@ void TfrmMain::buildTabs()
     ui->tabDealers->layout()->addWidget(m_dealers);
     m_requests = new TRequestsTab(*this, ui->tabRequests);
     ui->tabRequests->layout()->addWidget(m_requests);
-    // An account made from a request is shown on the Accounts tab.
-    connect(m_requests, &TRequestsTab::accountAdded, this,
-            [this] { ui->PageControl1->setCurrentWidget(ui->tabAccounts); });
+    // An account made from a request is shown on the Accounts tab, which
+    // leaves a new account being entered there first (asking when anything
+    // was typed into it).
+    connect(m_requests, &TRequestsTab::accountAdded, this, [this] {
+        ui->PageControl1->setCurrentWidget(ui->tabAccounts);
+        m_accounts->leaveNewAccount();
+    });
     m_billing = new TBillingTab(*this, ui->tabBilling);
     ui->tabBilling->layout()->addWidget(m_billing);
 

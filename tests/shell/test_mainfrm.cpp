@@ -595,11 +595,20 @@ private slots:
         addRow(settings.customer, CustomerDb::catalog(), QStringLiteral("Requests"),
                {{QStringLiteral("SerialNumber"), 77}, {QStringLiteral("RequestType"), QStringLiteral("REGISTRATION")},
                 {QStringLiteral("RegisterName"), QStringLiteral("NEW PRACTICE")}});
+        // A new account being entered on the Accounts tab is left first.
+        frm->accountsTab()->btnNewSNClick();
+        auto* name = qobject_cast<QLineEdit*>(frm->control(QStringLiteral("edtRegisterName")));
+        QVERIFY(name);
+        name->setText(QStringLiteral("MINE"));
+        plat->yesNoAnswers.enqueue(true);
         frm->PageControl1()->setCurrentIndex(3);
         frm->requestsTab()->Button1Click();
         frm->requestsTab()->Button2Click();
         QCOMPARE(frm->PageControl1()->currentWidget()->objectName(), QStringLiteral("tabAccounts"));
         QCOMPARE(frm->data().tblRegistration->fieldByName(QStringLiteral("SerialNumber")).asInteger(), 77);
+        QCOMPARE(plat->questions, QStringList{QStringLiteral("Discard the new account?")});
+        QVERIFY(!frm->accountsTab()->AddingAccount());
+        QCOMPARE(name->text(), QStringLiteral("NEW PRACTICE"));
         QVERIFY(plat->errors.isEmpty());
     }
 
