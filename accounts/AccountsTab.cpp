@@ -514,6 +514,9 @@ void TAccountsTab::cbAcctIdxChange()
             Accounts::setUpperCase(box, false);
         reg->setIndexFieldNames(QLatin1String(rule.fields));
         Trellane::EntryRule::of(box)->setLimit(rule.boxLength);
+        // A serial number is typed in digits: a letter is refused and the
+        // digits typed so far stay.
+        Trellane::EntryRule::of(box)->setDigitsOnly(item == soSerialNumber);
         if (item == soSerialNumber) {
             if (!box->text().isEmpty()) {
                 if (const auto n = Accounts::wholeNumber(box->text())) {

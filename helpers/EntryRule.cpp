@@ -2,6 +2,8 @@
 
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace Trellane {
 
 namespace {
@@ -41,6 +43,8 @@ void EntryRule::showText(QLineEdit* edit, const QString& text)
 
 QValidator::State EntryRule::validate(QString& input, int& pos) const
 {
+    if (m_digits && std::any_of(input.cbegin(), input.cend(), [](QChar c) { return !c.isDigit(); }))
+        return Invalid;
     // Text that would go past the limit loses what goes past it, from the
     // end of what was just typed or pasted (which ends at the cursor): a
     // key at the limit types nothing, a long paste is cut to fit.

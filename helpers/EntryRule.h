@@ -28,6 +28,9 @@ public:
     int limit() const { return m_limit; }
     void setUpperCase(bool upper) { m_upper = upper; }
     bool upperCase() const { return m_upper; }
+    // Digits only: a key or paste with anything else is refused whole,
+    // keeping the text the box had.
+    void setDigitsOnly(bool digits) { m_digits = digits; }
 
     State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
@@ -37,6 +40,7 @@ private:
 
     int m_limit = 0;
     bool m_upper = false;
+    bool m_digits = false;
     qsizetype m_length = 0;  // length of the text the box holds
 };
 

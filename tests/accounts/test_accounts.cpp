@@ -385,9 +385,14 @@ private slots:
         QCOMPARE(current(), 5);
         QTest::keyClicks(box, QStringLiteral("2"));
         QCOMPARE(current(), 12);
+        // A letter is refused; the digits stay and the account with them.
         QTest::keyClicks(box, QStringLiteral("x"));
-        QVERIFY(box->text().isEmpty());
+        QCOMPARE(box->text(), QStringLiteral("12"));
         QCOMPARE(current(), 12);
+        // A number too large for an account number empties the box.
+        box->clear();
+        QTest::keyClicks(box, QStringLiteral("9999999999"));
+        QVERIFY(box->text().isEmpty());
 
         const int lengths[] = {10, 50, 37, 10, 10, 8, 10, 10, 2, 10, 5, 10};
         for (int i = 0; i < 12; ++i) {
