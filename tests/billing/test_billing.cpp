@@ -361,20 +361,99 @@ private slots:
         QCOMPARE(charges(), QStringList{"C1|EDIAPROF|599.00"});
     }
 
+    // A code box holding more than the column takes, or a trailing blank:
+    // the charge, its log line and the preview carry the stored code, and a
+    // second run finds the charge.
+    void codeInStoredForm_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("longer than the column") << "EDIAPROF2025" << "EDIAPROF20";
+        QTest::newRow("trailing blank") << "EDIAPROF " << "EDIAPROF";
+    }
+    void codeInStoredForm()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        addAccount(1, QStringLiteral("M"), QStringLiteral("C1"), QStringLiteral("H"), 30);
+        box("edtAnnProf")->setText(typed);
+        click(&TBillingTab::btnPreviewMClick);
+        QCOMPARE(tab->lastPreview().accounts().value(0).charges.value(0).code, stored);
+        for (int run = 0; run < 2; ++run)
+            click(&TBillingTab::Button11Click);
+        QVERIFY2(platform->errors.isEmpty(), qPrintable(platform->errors.join(QLatin1Char('\n'))));
+        QCOMPARE(charges(), QStringList{"C1|" + stored + "|599.00"});
+        click(&TBillingTab::btnPreviewMClick);
+        QCOMPARE(tab->lastPreview().chargesToPost(), 0);
+    }
+
+    // Field defaults naming the columns a new case is found by, in another
+    // letter case, do not change them: the next run finds the case.
+    void caseDefaultsInAnyCase_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("chart") << "CHART NUMBER" << "OTHER";
+        QTest::newRow("billing code") << "billing code" << "ZZ";
+        QTest::newRow("closed") << "Case Closed" << "True";
+        QTest::newRow("case number") << "CASE NUMBER" << "77";
+    }
+    void caseDefaultsInAnyCase()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        addDefault(QStringLiteral("MWCAS"), field, value);
+        addAccount(1, QStringLiteral("M"), QStringLiteral("C1"), QStringLiteral("H"), 30);
+        click(&TBillingTab::Button11Click);
+        click(&TBillingTab::Button11Click);
+        QVERIFY2(platform->errors.isEmpty(), qPrintable(platform->errors.join(QLatin1Char('\n'))));
+        QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number"), QStringLiteral("Billing Code"), QStringLiteral("Case Number")}),
+                 QStringList{"C1|E1|1"});
+        QCOMPARE(charges(), QStringList{"C1|EDIAPROF|599.00"});
+    }
+
+    // The Dealers tab's runs refuse reseller M, whose accounts the direct
+    // run bills.
+    void resellerMRefused_data()
+    {
+        QTest::addColumn<bool>("preview");
+        QTest::newRow("Add Charges") << false;
+        QTest::newRow("Preview Charges") << true;
+    }
+    void resellerMRefused()
+    {
+        QFETCH(bool, preview);
+        TestDb::insertRow(data().connTrellaneEMC, QStringLiteral("Dealers"),
+                          {{QStringLiteral("DealerCode"), QStringLiteral("M")}, {QStringLiteral("ChartNumber"), QStringLiteral("VENDOR")}});
+        data().tblDealer->open();
+        addAccount(1, QStringLiteral("M"), QStringLiteral("C1"), QStringLiteral("HU"), 30, 30);
+        click(preview ? &TBillingTab::btnPreviewDealerClick : &TBillingTab::Button12Click);
+        QCOMPARE(platform->messages,
+                 QStringList{"The accounts of reseller M are billed with \"Add Charges for M\" on the Billing tab."});
+        QCOMPARE(feedback->shown, 0);
+        QVERIFY(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}).isEmpty());
+    }
+
     // An error ends the run: the account in progress is left as it was, the
-    // ones before it stay posted, and a second run completes the rest.
+    // ones before it stay posted, the error box says how many, and a second
+    // run completes the rest. A preview stops as the run would.
     void errorLeavesAccountWhole_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("price not a number") << "price" << "'29,9x' is not a valid floating point value";
-        QTest::newRow("unknown default column") << "default" << "Field 'No Such Column' not found";
-        QTest::newRow("refused post") << "post" << "";
+        QTest::addColumn<int>("posted");  // accounts done when the walk stopped; -1: before it
+        QTest::addColumn<bool>("previewFails");
+        QTest::newRow("price not a number") << "price" << "'29,9x' is not a valid floating point value" << 0 << true;
+        QTest::newRow("unknown default column") << "default" << "Field 'No Such Column' not found" << 1 << true;
+        QTest::newRow("missing transaction column") << "column" << "" << -1 << true;
+        QTest::newRow("refused post") << "post" << "" << 1 << false;
     }
     void errorLeavesAccountWhole()
     {
         QFETCH(QString, fault);
         QFETCH(QString, message);
+        QFETCH(int, posted);
+        QFETCH(bool, previewFails);
         addAccount(1, QStringLiteral("M"), QStringLiteral("C1"), QStringLiteral("HE"), 30, kNone, 31, QStringLiteral("A FIRST"));
         addAccount(2, QStringLiteral("M"), QStringLiteral("C2"), QStringLiteral("HE"), 30, kNone, 31, QStringLiteral("B SECOND"));
         practice(QStringLiteral("MWCAS"), {{QStringLiteral("Chart Number"), QStringLiteral("C1")},
@@ -388,16 +467,31 @@ private slots:
             // The second ERA charge breaks a rule of the practice database.
             p.exec(QStringLiteral("CREATE UNIQUE INDEX refuse_era ON %1 (%2)").arg(p.quoteName(QStringLiteral("MWTRN")), p.quoteName(QStringLiteral("Procedure Code"))));
         }
+        const QString quantity = p.quoteName(QStringLiteral("Quantity"));
+        if (fault == QLatin1String("column"))
+            p.exec(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2").arg(p.quoteName(QStringLiteral("MWTRN")), quantity));
+        click(&TBillingTab::btnPreviewMClick);
+        QCOMPARE(platform->errors.size(), previewFails ? 1 : 0);
+        QCOMPARE(feedback->shown, previewFails ? 0 : 1);
+        if (previewFails && !message.isEmpty())
+            QCOMPARE(platform->errors.first(), message);
+        platform->errors.clear();
+        feedback->shown = 0;
+
         const bool priceFault = fault == QLatin1String("price");
+        const bool nothingPosted = priceFault || fault == QLatin1String("column");
         click(&TBillingTab::Button11Click);
         QCOMPARE(platform->errors.size(), 1);
+        const QString sentence = posted < 0 ? QString()
+            : QStringLiteral("\n%1 of 2 accounts were posted before the error; run again to post the rest.").arg(posted);
+        QVERIFY2(platform->errors.first().endsWith(sentence), qPrintable(platform->errors.first()));
         if (!message.isEmpty())
-            QCOMPARE(platform->errors.first(), message);
+            QCOMPARE(platform->errors.first(), message + sentence);
         QCOMPARE(feedback->shown, 0);
         QVERIFY(data().tblMWPAT->isOpen());
         QVERIFY(tab->findChild<QPushButton*>(QStringLiteral("Button11"))->isEnabled());
         // The first account is posted (unless its own price failed), nothing of the second.
-        QCOMPARE(charges(), priceFault ? QStringList{} : QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00"}));
+        QCOMPARE(charges(), nothingPosted ? QStringList{} : QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00"}));
         QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}), QStringList{"C1"});
         QVERIFY(!log().contains(QLatin1String("C2")));
 
@@ -407,6 +501,8 @@ private slots:
         p.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = 'No Such Column'").arg(p.quoteName(QStringLiteral("MWDEF")), p.quoteName(QStringLiteral("Field"))));
         if (fault == QLatin1String("post"))
             p.exec(QStringLiteral("DROP INDEX refuse_era"));
+        if (fault == QLatin1String("column"))
+            p.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 INTEGER").arg(p.quoteName(QStringLiteral("MWTRN")), quantity));
         click(&TBillingTab::Button11Click);
         QVERIFY(platform->errors.isEmpty());
         QCOMPARE(charges(), QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00", "C2|EDIAPROF|599.00", "C2|EDIAERA|299.00"}));
