@@ -100,10 +100,8 @@ private:
         addAccount(10, acme, QStringLiteral("UM"), kNone, 2);     // a reseller's monthly Institutional: no charge
         addAccount(11, acme, QStringLiteral("HU"), 3, 3);         // a reseller's Institutional: always the first price
         addAccount(12, QVariant(QMetaType(QMetaType::QString)), QStringLiteral("H"), 1);  // no reseller: neither
-        // Blank charts, which no run bills: counted apart.
-        addAccount(13, m, QStringLiteral("H"), 5, kNone, kNone, QString(QLatin1String("")));
+        addAccount(13, m, QStringLiteral("H"), 5, kNone, kNone, QStringLiteral("  "));  // blank charts: counted apart
         addAccount(14, m, QStringLiteral("UE"), kNone, 20, 21, QVariant(QMetaType(QMetaType::QString)));
-        addAccount(15, acme, QStringLiteral("E"), kNone, kNone, 4, QStringLiteral("  "));
     }
 
 private slots:
@@ -124,7 +122,7 @@ private slots:
                            << QStringList{"0:2/0/0=1198.00", "1:2/1/0=963.00", "2:0/0/1=65.00", "12:0/1/0=599.00"}
                            << "Total: 7 renewals, 2825.00" << 3;
         QTest::newRow("resellers") << int(Billing::ForecastScope::Resellers) << QStringList{"0:1/2/0=1198.00"}
-                                   << "Total: 3 renewals, 1198.00" << 1;
+                                   << "Total: 3 renewals, 1198.00" << 0;
     }
     void weeklyCounts()
     {
@@ -145,19 +143,17 @@ private slots:
     }
 
     // The tab's button opens the window on the tab's prices; a price that is
-    // not a number is reported and nothing is counted, unless no renewal
-    // needs it (no direct account is monthly with Institutional).
+    // not a number is reported and nothing is counted, unless no renewal needs it.
     void window()
     {
         auto* tab = new TBillingTab(*console, console->host());
         tab->findChild<QLineEdit*>(QStringLiteral("edtAnnProfChg"))->setText(QStringLiteral("600.00"));
-        tab->findChild<QLineEdit*>(QStringLiteral("edtMOInstChg"))->setText(QStringLiteral("n/a"));
+        tab->findChild<QLineEdit*>(QStringLiteral("edtMOInstChg"))->setText(QStringLiteral("n/a"));  // no direct monthly Institutional
         tab->findChild<QPushButton*>(QStringLiteral("btnForecast"))->click();
-        QVERIFY2(platform->errors.isEmpty(), qPrintable(platform->errors.join(QLatin1Char('\n'))));
+        QVERIFY(platform->errors.isEmpty());
         QVERIFY(tab->forecastWindow());
-        const QString total = QStringLiteral("Total: 7 renewals, 2828.00. Not billable, blank chart: 3 renewals");
-        QCOMPARE(tab->forecastWindow()->totalText(), total);
-        QCOMPARE(tab->forecastWindow()->findChild<QLabel*>(QStringLiteral("lblTotal"))->text(), total);
+        QCOMPARE(tab->forecastWindow()->totalText(), QStringLiteral("Total: 7 renewals, 2828.00. Not billable, blank chart: 3 renewals"));
+        QCOMPARE(tab->forecastWindow()->findChild<QLabel*>(QStringLiteral("lblTotal"))->text(), QStringLiteral("Total: 7 renewals, 2828.00. Not billable, blank chart: 3 renewals"));
         tab->findChild<QLineEdit*>(QStringLiteral("edtAnnProfChg"))->setText(QStringLiteral("6x"));
         tab->findChild<QPushButton*>(QStringLiteral("btnForecast"))->click();
         QCOMPARE(platform->errors, QStringList{"'6x' is not a valid floating point value"});
