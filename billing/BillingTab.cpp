@@ -159,6 +159,14 @@ void TBillingTab::dealerRun(bool preview)
     // changes whom it bills.
     Db::Table& dealer = *m_console.data().tblDealer;
     const bool shown = dealer.isOpen() && !dealer.isEmpty();
+    // Reseller "M" stands for the direct accounts, which are billed at
+    // direct prices with their own charts as guarantors: only the direct run
+    // bills them right, and it would later skip what a dealer run posted.
+    if (shown && field(dealer, "DealerCode") == QLatin1String("M")) {
+        Trellane::platform().showMessage(
+            QStringLiteral("The accounts of reseller M are billed with \"Add Charges for M\" on the Billing tab."));
+        return;
+    }
     run(shown ? field(dealer, "DealerCode") : QString(), Mode::Dealer, shown ? field(dealer, "ChartNumber") : QString(),
         shown ? field(dealer, "Provider") : QString(), preview);
 }
@@ -212,10 +220,7 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     // table, which would re-read the current case's first charge after
     // every account, is opened once the walk is over.
     data.tblMWDEF->open();
-    if (preview)
-        posting.prepareReading();
-    else
-        posting.readCaseDefaults();
+    posting.readCaseDefaults();
 
     q.first();
     output.clear();
@@ -225,17 +230,29 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     progressShown = true;
     qint64 count = 0;
     bool cancelled = false;
-    while (!q.eof()) {
-        if (preview)
-            report.add(posting.planAccount());
-        else
-            posting.PostAccountRenewals();
-        ++count;
-        if (!m_feedback->advanced(count, total) && count < total) {
-            cancelled = true;
-            break;
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    try {
+        while (!q.eof()) {
+            if (preview)
+                report.add(posting.planAccount());
+            else
+                posting.PostAccountRenewals();
+            ++count;
+            if (!m_feedback->advanced(count, total) && count < total) {
+                cancelled = true;
+                break;
+            }
+            q.next();
         }
-        q.next();
+    } catch (const Db::EngineError& e) {
+        if (preview)
+            throw;
+        // The output window stays hidden: the error box says how far the
+        // run got. Each account is posted whole or not at all.
+        throw Db::EngineError(e.message() + QLatin1Char('\n')
+                                  + QStringLiteral("%1 of %2 accounts were posted before the error; run again to post the rest.")
+                                        .arg(english.toString(count), english.toString(total)),
+                              e.nativeCode());
     }
     m_feedback->finished();
     progressShown = false;
@@ -243,8 +260,7 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     QStringList log = preview ? report.lines(cancelled ? count : -1, total) : posting.log();
     if (cancelled && !preview)
         log << QStringLiteral("The run was cancelled after %1 of %2 accounts.")
-                   .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(count),
-                        QLocale(QLocale::English, QLocale::UnitedStates).toString(total));
+                   .arg(english.toString(count), english.toString(total));
     output.setText(log.join(QLatin1Char('\n')));
     data.tblMWTRN->open();
     data.tblMWPAT->open();

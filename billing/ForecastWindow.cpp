@@ -35,9 +35,12 @@ TForecastWindow::~TForecastWindow() = default;
 
 QString TForecastWindow::totalText() const
 {
-    return QStringLiteral("Total: %1 renewals, %2")
-        .arg(m_forecast.totalRenewals())
-        .arg(Billing::formatAmount(m_forecast.totalCents()));
+    QString text = QStringLiteral("Total: %1 renewals, %2")
+                       .arg(m_forecast.totalRenewals())
+                       .arg(Billing::formatAmount(m_forecast.totalCents()));
+    if (m_forecast.blankChartRenewals() > 0)
+        text += QStringLiteral(". Not billable, blank chart: %1 renewals").arg(m_forecast.blankChartRenewals());
+    return text;
 }
 
 void TForecastWindow::refresh()

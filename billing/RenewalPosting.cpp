@@ -132,6 +132,13 @@ void RenewalPosting::prepareReading()
                                       .arg(conn.quoteName(QStringLiteral("Procedure Code")),
                                            conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
         throw sqlError(*m_selectCharges);
+    // Codes are posted, logged and compared in the form the column stores
+    // them (cut to its width, without trailing blanks): a code typed longer
+    // than the column still finds the charges a run stored with it.
+    const Db::TableDef* trn = conn.catalog().table(QStringLiteral("MWTRN"));
+    m_codeField = trn ? trn->field(QStringLiteral("Procedure Code")) : nullptr;
+    if (!m_codeField)
+        throw Db::EngineError(QStringLiteral("Field 'Procedure Code' not found"));
     m_planned.clear();
 }
 
@@ -227,7 +234,8 @@ QList<Charge> RenewalPosting::dueCharges()
         const QString description = QStringLiteral("Kestrelpoint %1 %2")
                                         .arg(QLatin1String(m.name),
                                              monthly ? QStringLiteral("Monthly") : QStringLiteral("Annual"));
-        out.append({m_prices.text(code), description, e, parseAmount(m_prices.text(price))});
+        out.append({Db::toFieldValue(*m_codeField, m_prices.text(code)).toString(), description, e,
+                    parseAmount(m_prices.text(price))});
     }
     return out;
 }
@@ -272,6 +280,8 @@ AccountPlan RenewalPosting::planAccount()
     Db::Table& cas = *m_data.tblMWCAS;
     const Planned* planned = m_preview ? &m_planned[plan.chart] : nullptr;
     plan.addCase = cas.fieldByName(QStringLiteral("Case Number")).isNull() && !(planned && planned->caseAdded);
+    if (plan.addCase)
+        makeCaseRow();
     m_existing.clear();
     if (!cas.fieldByName(QStringLiteral("Case Number")).isNull()) {
         m_caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
@@ -340,7 +350,11 @@ void RenewalPosting::post(const AccountPlan& plan)
     }
 }
 
-void RenewalPosting::addCase()
+// The row of a new case for the current account, every value converted and
+// the statement that adds it prepared: a field default naming a column the
+// case table lacks, or a value the column cannot take, stops here, before
+// anything of the account is written (and a preview stops as the run would).
+void RenewalPosting::makeCaseRow()
 {
     Db::Connection& conn = *m_data.connMedisoft;
     const Db::TableDef* def = conn.catalog().table(QStringLiteral("MWCAS"));
@@ -358,27 +372,23 @@ void RenewalPosting::addCase()
             values[i] = value;
         }
     };
-    // A new row of the filtered case table linked to the account starts
-    // with the account's chart and the filter's values.
-    set(QStringLiteral("Chart Number"), m_chart);
-    set(QStringLiteral("Billing Code"), QStringLiteral("E1"));
-    set(QStringLiteral("Case Closed"), false);
     for (const Default& d : std::as_const(m_defaults)) {
         if (d.table != QLatin1String("MWCAS"))
             continue;
-        if (d.field == QLatin1String("Case Number"))
-            continue;  // the database numbers the case
+        if (d.field.compare(QLatin1String("Case Number"), Qt::CaseInsensitive) == 0)
+            continue;  // the database numbers the case, however the row spells it
         if (d.field == QLatin1String("Guarantor"))
             set(d.field, m_mode == Mode::Dealer ? m_dealerChart : m_chart);
-        else if (d.field == QLatin1String("Billing Code"))
-            set(d.field, QStringLiteral("E1"));
-        else if (d.field == QLatin1String("Chart Number"))
-            set(d.field, m_chart);
         else if (d.field == QLatin1String("Assigned Provider") && m_mode == Mode::Dealer)
             set(d.field, m_dealerProvider);
         else
             set(d.field, d.value);
     }
+    // The account's chart and the filter's values win over a default of any
+    // spelling: they are what the next run finds the case by.
+    set(QStringLiteral("Chart Number"), m_chart);
+    set(QStringLiteral("Billing Code"), QStringLiteral("E1"));
+    set(QStringLiteral("Case Closed"), false);
     set(QStringLiteral("Description"), QStringLiteral("Kestrelpoint"));
     set(QStringLiteral("Date Created"), m_today);
     set(QStringLiteral("Date Modified"), m_now);
@@ -386,13 +396,13 @@ void RenewalPosting::addCase()
     // Every value is converted before the row is written; a column left
     // null takes the table's default.
     QStringList names;
-    QVariantList bound;
+    m_caseValues.clear();
     for (qsizetype i = 0; i < columns.size(); ++i) {
         const QVariant v = stored(*columns[i], values[i]);
         if (v.isNull())
             continue;
         names << conn.quoteName(columns[i]->name);
-        bound << v;
+        m_caseValues << v;
     }
     const QString key = names.join(QStringLiteral(", "));
     if (!m_insertCase || key != m_caseColumns) {
@@ -404,9 +414,20 @@ void RenewalPosting::addCase()
             throw sqlError(*m_insertCase);
         m_caseColumns = key;
     }
+    auto valueOf = [&](const char* name) {
+        const qsizetype i = columns.indexOf(def->field(QLatin1String(name)));
+        return i < 0 ? QVariant() : stored(*columns[i], values[i]);
+    };
+    m_caseProvider = valueOf("Assigned Provider");
+    m_caseFacility = valueOf("Facility");
+}
+
+void RenewalPosting::addCase()
+{
+    Db::Connection& conn = *m_data.connMedisoft;
     QSqlQuery& ins = *m_insertCase;
-    for (qsizetype i = 0; i < bound.size(); ++i)
-        ins.bindValue(int(i), bound[i]);
+    for (qsizetype i = 0; i < m_caseValues.size(); ++i)
+        ins.bindValue(int(i), m_caseValues[i]);
     if (!ins.exec() || !ins.next())
         throw sqlError(ins);
     const qint64 rid = ins.value(0).toLongLong();
@@ -417,7 +438,8 @@ void RenewalPosting::addCase()
         if (!m_caseNumberOf) {
             m_caseNumberOf = std::make_unique<QSqlQuery>(conn.database());
             if (!m_caseNumberOf->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE _rid = ?")
-                                             .arg(conn.quoteName(QStringLiteral("Case Number")), conn.quoteName(def->name))))
+                                             .arg(conn.quoteName(QStringLiteral("Case Number")),
+                                                  conn.quoteName(QStringLiteral("MWCAS")))))
                 throw sqlError(*m_caseNumberOf);
         }
         m_caseNumberOf->bindValue(0, rid);
@@ -427,12 +449,6 @@ void RenewalPosting::addCase()
         m_caseNumberOf->finish();
     }
     m_caseNumber = QVariant(m_caseNumber.toInt());
-    auto valueOf = [&](const char* name) {
-        const qsizetype i = columns.indexOf(def->field(QLatin1String(name)));
-        return i < 0 ? QVariant() : stored(*columns[i], values[i]);
-    };
-    m_caseProvider = valueOf("Assigned Provider");
-    m_caseFacility = valueOf("Facility");
     m_existing.clear();
     ++m_casesAdded;
     m_log << QStringLiteral("Added Case for Chart: ") + m_chart;

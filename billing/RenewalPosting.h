@@ -103,12 +103,11 @@ public:
     // cases) and provider (their assigned provider).
     void setMode(Mode mode, const QString& dealerChart = QString(), const QString& dealerProvider = QString());
     // Reads the practice's field defaults for new cases from tblMWDEF, in
-    // table order, and prepares the statements the posting writes with.
-    // Called once per run, after the practice connection is opened.
+    // table order, and prepares the statements the posting reads and writes
+    // with. Called once per run and per preview (which so checks the
+    // transaction table as the run does), after the practice connection is
+    // opened.
     void readCaseDefaults();
-    // Prepares only the reading that working out an account needs: a
-    // preview writes nothing and needs no defaults.
-    void prepareReading();
     // A preview remembers the cases and charges it has planned, since none
     // of them reaches the practice database: a later account with the same
     // chart is worked out as the run would find it.
@@ -142,10 +141,12 @@ private:
     struct Default {
         QString table, field, value;
     };
+    void prepareReading();
     void readExisting();
     static bool isDuplicate(const QList<QPair<QString, QDate>>& existing, const QString& code, const QDate& expiry);
     void writeCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents);
     void prepareWriting();
+    void makeCaseRow();
     void addCase();
     void writePending();
     Db::EngineError sqlError(const QSqlQuery& q) const;
@@ -167,10 +168,12 @@ private:
     // per run: reading every transaction row into a cursor's record and
     // re-reading each posted row would cost more than the posting itself.
     QList<const Db::FieldDef*> m_trnFields;  // MWTRN columns in posting order
+    const Db::FieldDef* m_codeField = nullptr;  // MWTRN "Procedure Code"
     std::unique_ptr<QSqlQuery> m_selectCharges;
     QList<std::shared_ptr<QSqlQuery>> m_insertCharges;  // for 1, 2, 3 rows
     QList<QVariantList> m_pending;                      // charges not written yet
     std::unique_ptr<QSqlQuery> m_insertCase;   // for the column list in m_caseColumns
+    QVariantList m_caseValues;                 // the new case's values, made by makeCaseRow
     std::unique_ptr<QSqlQuery> m_caseNumberOf;
     QString m_caseColumns;
     // The current case: its number, provider and facility.

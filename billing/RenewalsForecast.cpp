@@ -39,7 +39,8 @@ QString RenewalsForecast::sql(ForecastScope scope)
 {
     // One pass over the accounts: each row yields the week of each of its
     // modules falling due (null for one that does not), grouped with the
-    // billing period and Professional, which decide the price.
+    // billing period and Professional, which decide the price, and whether
+    // the chart is blank (a run passes such an account over).
     QStringList weeks, due;
     for (int m = 0; m < 3; ++m) {
         weeks << QStringLiteral("CASE WHEN %1 THEN %2 END").arg(dueWithin(m), weekOf(QLatin1String(kExpires[m]), 0, kWeeks - 1));
@@ -47,34 +48,40 @@ QString RenewalsForecast::sql(ForecastScope scope)
     }
     const QString dealer = scope == ForecastScope::Direct ? QStringLiteral("DealerCode = 'M'")
                                                           : QStringLiteral("DealerCode <> 'M' AND DealerCode <> ''");
-    return QStringLiteral("SELECT %1, CASE WHEN IsMonthly THEN 1 ELSE 0 END, CASE WHEN HasHCFA THEN 1 ELSE 0 END, COUNT(*) "
-                          "FROM Registration WHERE (%2) AND %3 GROUP BY 1, 2, 3, 4, 5")
+    return QStringLiteral("SELECT %1, CASE WHEN IsMonthly THEN 1 ELSE 0 END, CASE WHEN HasHCFA THEN 1 ELSE 0 END, "
+                          "CASE WHEN RTRIM(ChartNumber) <> '' THEN 0 ELSE 1 END, COUNT(*) "
+                          "FROM Registration WHERE (%2) AND %3 GROUP BY 1, 2, 3, 4, 5, 6")
         .arg(weeks.join(QStringLiteral(", ")), due.join(QStringLiteral(" OR ")), dealer);
 }
 
 void RenewalsForecast::load(ForecastScope scope, const PriceList& prices)
 {
     const Mode mode = scope == ForecastScope::Direct ? Mode::Direct : Mode::Dealer;
-    // Every price the weeks may need, read and checked before the count.
+    // A price is read and checked when a renewal needs it, as a run does:
+    // a box no account needs may hold anything.
     qint64 cents[3][2][2] = {};  // module, monthly, has Professional
-    for (int m = 0; m < 3; ++m)
-        for (int monthly = 0; monthly < 2; ++monthly)
-            for (int prof = 0; prof < 2; ++prof) {
-                PriceBox code, price;
-                if (chargeBoxes(Module(m), monthly, prof, mode, code, price))
-                    cents[m][monthly][prof] = parseAmount(prices.text(price));
-            }
+    bool read[3][2][2] = {};
+    auto priceOf = [&](int m, int monthly, int prof) {
+        if (!read[m][monthly][prof]) {
+            PriceBox code, price;
+            if (chargeBoxes(Module(m), monthly, prof, mode, code, price))
+                cents[m][monthly][prof] = parseAmount(prices.text(price));
+            read[m][monthly][prof] = true;
+        }
+        return cents[m][monthly][prof];
+    };
 
     m_conn.connect();
     const QVariant today = m_conn.scalar(m_conn.translateSql(QStringLiteral("SELECT CurDate()")));
     m_today = today.typeId() == QMetaType::QDate ? today.toDate() : QDate::fromString(today.toString().left(10), Qt::ISODate);
-    m_weeks.clear();
+    QList<ForecastWeek> weeks;
     for (int w = 0; w < kWeeks; ++w) {
         ForecastWeek week;
         week.first = m_today.addDays(7 * w + 1);
         week.last = m_today.addDays(7 * w + 7);
-        m_weeks << week;
+        weeks << week;
     }
+    int blankChart = 0;
 
     QSqlQuery q(m_conn.database());
     q.setForwardOnly(true);
@@ -83,17 +90,24 @@ void RenewalsForecast::load(ForecastScope scope, const PriceList& prices)
     while (q.next()) {
         const int monthly = q.value(3).toInt() != 0;
         const int prof = q.value(4).toInt() != 0;
-        const int n = q.value(5).toInt();
+        const bool blank = q.value(5).toInt() != 0;
+        const int n = q.value(6).toInt();
         for (int m = 0; m < 3; ++m) {
             if (q.value(m).isNull())
                 continue;
             const int w = q.value(m).toInt();
             if (w < 0 || w >= kWeeks)
                 continue;
-            m_weeks[w].renewals[m] += n;
-            m_weeks[w].cents += n * cents[m][monthly][prof];
+            if (blank) {
+                blankChart += n;
+                continue;
+            }
+            weeks[w].renewals[m] += n;
+            weeks[w].cents += n * priceOf(m, monthly, prof);
         }
     }
+    m_weeks = weeks;
+    m_blankChart = blankChart;
 }
 
 int RenewalsForecast::totalRenewals() const

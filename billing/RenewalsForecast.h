@@ -33,8 +33,8 @@ public:
 
     explicit RenewalsForecast(Db::Connection& customer) : m_conn(customer) {}
 
-    // Counts and prices the renewals; throws when a price is not a number
-    // or the statement fails.
+    // Counts and prices the renewals of accounts a run would bill; throws
+    // when a price a renewal needs is not a number or the statement fails.
     void load(ForecastScope scope, const PriceList& prices);
 
     // The statement, in the stored-query dialect (CurDate()).
@@ -44,11 +44,15 @@ public:
     const QList<ForecastWeek>& weeks() const { return m_weeks; }
     int totalRenewals() const;
     qint64 totalCents() const;
+    // Renewals in the 13 weeks of accounts with a blank chart, which no
+    // run bills: not in the weeks.
+    int blankChartRenewals() const { return m_blankChart; }
 
 private:
     Db::Connection& m_conn;
     QDate m_today;
     QList<ForecastWeek> m_weeks;
+    int m_blankChart = 0;
 };
 
 } // namespace Billing

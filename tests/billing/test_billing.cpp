@@ -174,6 +174,7 @@ private slots:
                                           {QStringLiteral("Assigned Provider"), QStringLiteral("DR1")},
                                           {QStringLiteral("Facility"), QStringLiteral("F1")}});
         box("edtAnnProfChg")->setText(QStringLiteral("19.99"));
+        box("edtAnnProf")->setText(QStringLiteral("EDIAPROF  X"));  // stored, logged and found again as EDIAPROF
         click(&TBillingTab::Button11Click);
         const QString e = slash(today.addDays(30));
         QCOMPARE(log(), QStringList({"Added Renewal EDIAPROF " + slash(today.addDays(20)) + " for Chart: OLD00004",
@@ -258,6 +259,7 @@ private slots:
         const QStringList practiceBefore = snapshot(*data().connMedisoft, practiceTables);
         const QStringList customerBefore = snapshot(*data().connTrellaneEMC, customerTables);
         const qsizetype oldCharges = charges().size();
+        box("edtAnnProf")->setText(QStringLiteral("EDIAPROF2025"));  // posted as EDIAPROF20
 
         click(dealer ? &TBillingTab::btnPreviewDealerClick : &TBillingTab::btnPreviewMClick);
         QVERIFY2(platform->errors.isEmpty(), qPrintable(platform->errors.join(QLatin1Char('\n'))));
@@ -347,6 +349,8 @@ private slots:
         addDefault(QStringLiteral("MWCAS"), QStringLiteral("Billing Code"), QStringLiteral("ZZ"));
         addDefault(QStringLiteral("MWCAS"), QStringLiteral("referring provider"), QStringLiteral("RP"));
         addDefault(QStringLiteral("MWPAT"), QStringLiteral("No Such Column"), QStringLiteral("X"));
+        for (const char* f : {"CASE NUMBER", "billing code", "CHART NUMBER", "Case Closed"})  // other spellings: no effect
+            addDefault(QStringLiteral("MWCAS"), QLatin1String(f), QStringLiteral("7"));
         TestDb::insertRow(data().connTrellaneEMC, QStringLiteral("Dealers"),
                           {{QStringLiteral("DealerCode"), QStringLiteral("ACME")}, {QStringLiteral("ChartNumber"), dealerChart},
                            {QStringLiteral("Provider"), QStringLiteral("AC")}});
@@ -358,23 +362,42 @@ private slots:
                                                                  QStringLiteral("Billing Code"), QStringLiteral("Referring Provider"),
                                                                  QStringLiteral("Case Number")});
         QCOMPARE(cases, QStringList{expected + QStringLiteral("|1")});
+        click(dealer ? &TBillingTab::Button12Click : &TBillingTab::Button11Click);
         QCOMPARE(charges(), QStringList{"C1|EDIAPROF|599.00"});
+        QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}), QStringList{"C1"});
+    }
+
+    // The Dealers tab's runs refuse reseller M, whose accounts the direct run bills.
+    void resellerMRefused()
+    {
+        TestDb::insertRow(data().connTrellaneEMC, QStringLiteral("Dealers"), {{QStringLiteral("DealerCode"), QStringLiteral("M")}});
+        data().tblDealer->open();
+        addAccount(1, QStringLiteral("M"), QStringLiteral("C1"), QStringLiteral("HU"), 30, 30);
+        click(&TBillingTab::Button12Click);
+        click(&TBillingTab::btnPreviewDealerClick);
+        QCOMPARE(platform->messages, QStringList(2, "The accounts of reseller M are billed with \"Add Charges for M\" on the Billing tab."));
+        QCOMPARE(feedback->shown, 0);
+        QVERIFY(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}).isEmpty());
     }
 
     // An error ends the run: the account in progress is left as it was, the
-    // ones before it stay posted, and a second run completes the rest.
+    // ones before it stay posted (the error box says how many), a second run
+    // completes the rest, and a preview stops as the run would.
     void errorLeavesAccountWhole_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("price not a number") << "price" << "'29,9x' is not a valid floating point value";
-        QTest::newRow("unknown default column") << "default" << "Field 'No Such Column' not found";
-        QTest::newRow("refused post") << "post" << "";
+        QTest::addColumn<int>("posted");  // accounts done before the error; -1: it came before the walk
+        QTest::newRow("price not a number") << "price" << "'29,9x' is not a valid floating point value" << 0;
+        QTest::newRow("unknown default column") << "default" << "Field 'No Such Column' not found" << 1;
+        QTest::newRow("missing transaction column") << "column" << "" << -1;
+        QTest::newRow("refused post") << "post" << "" << 1;
     }
     void errorLeavesAccountWhole()
     {
         QFETCH(QString, fault);
         QFETCH(QString, message);
+        QFETCH(int, posted);
         addAccount(1, QStringLiteral("M"), QStringLiteral("C1"), QStringLiteral("HE"), 30, kNone, 31, QStringLiteral("A FIRST"));
         addAccount(2, QStringLiteral("M"), QStringLiteral("C2"), QStringLiteral("HE"), 30, kNone, 31, QStringLiteral("B SECOND"));
         practice(QStringLiteral("MWCAS"), {{QStringLiteral("Chart Number"), QStringLiteral("C1")},
@@ -388,16 +411,25 @@ private slots:
             // The second ERA charge breaks a rule of the practice database.
             p.exec(QStringLiteral("CREATE UNIQUE INDEX refuse_era ON %1 (%2)").arg(p.quoteName(QStringLiteral("MWTRN")), p.quoteName(QStringLiteral("Procedure Code"))));
         }
-        const bool priceFault = fault == QLatin1String("price");
-        click(&TBillingTab::Button11Click);
-        QCOMPARE(platform->errors.size(), 1);
+        if (fault == QLatin1String("column"))
+            p.exec(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2").arg(p.quoteName(QStringLiteral("MWTRN")), p.quoteName(QStringLiteral("Quantity"))));
+        click(&TBillingTab::btnPreviewMClick);
+        QCOMPARE(platform->errors.size(), fault == QLatin1String("post") ? 0 : 1);
         if (!message.isEmpty())
             QCOMPARE(platform->errors.first(), message);
+        platform->errors.clear();
+        feedback->shown = 0;
+
+        const bool nothingPosted = fault == QLatin1String("price") || fault == QLatin1String("column");
+        click(&TBillingTab::Button11Click);
+        QCOMPARE(platform->errors.size(), 1);
+        const QString sentence = posted < 0 ? QString() : QStringLiteral("\n%1 of 2 accounts were posted before the error; run again to post the rest.").arg(posted);
+        QVERIFY2(platform->errors.first().endsWith(message + sentence), qPrintable(platform->errors.first()));
         QCOMPARE(feedback->shown, 0);
         QVERIFY(data().tblMWPAT->isOpen());
         QVERIFY(tab->findChild<QPushButton*>(QStringLiteral("Button11"))->isEnabled());
-        // The first account is posted (unless its own price failed), nothing of the second.
-        QCOMPARE(charges(), priceFault ? QStringList{} : QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00"}));
+        // The first account is posted (unless its own price or the table failed), nothing of the second.
+        QCOMPARE(charges(), nothingPosted ? QStringList{} : QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00"}));
         QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}), QStringList{"C1"});
         QVERIFY(!log().contains(QLatin1String("C2")));
 
@@ -407,6 +439,8 @@ private slots:
         p.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = 'No Such Column'").arg(p.quoteName(QStringLiteral("MWDEF")), p.quoteName(QStringLiteral("Field"))));
         if (fault == QLatin1String("post"))
             p.exec(QStringLiteral("DROP INDEX refuse_era"));
+        if (fault == QLatin1String("column"))
+            p.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 INTEGER").arg(p.quoteName(QStringLiteral("MWTRN")), p.quoteName(QStringLiteral("Quantity"))));
         click(&TBillingTab::Button11Click);
         QVERIFY(platform->errors.isEmpty());
         QCOMPARE(charges(), QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00", "C2|EDIAPROF|599.00", "C2|EDIAERA|299.00"}));

@@ -40,12 +40,13 @@ class TestForecast : public QObject {
     std::unique_ptr<TestConsole> console;
     const QDate today{2026, 12, 9};
 
-    void addAccount(int serial, const QVariant& dealer, const QString& flags, int prof, int inst = kNone, int era = kNone)
+    void addAccount(int serial, const QVariant& dealer, const QString& flags, int prof, int inst = kNone, int era = kNone,
+                    const QVariant& chart = QVariant())
     {
         auto date = [&](int d) { return d == kNone ? QVariant(QMetaType(QMetaType::QDate)) : QVariant(today.addDays(d)); };
         TestDb::insertRow(console->data().connTrellaneEMC, QStringLiteral("Registration"),
                           {{QStringLiteral("SerialNumber"), serial}, {QStringLiteral("DealerCode"), dealer},
-                           {QStringLiteral("ChartNumber"), QStringLiteral("C%1").arg(serial)},
+                           {QStringLiteral("ChartNumber"), chart.isValid() ? chart : QStringLiteral("C%1").arg(serial)},
                            {QStringLiteral("RegisterName"), QStringLiteral("PRACTICE %1").arg(serial)},
                            {QStringLiteral("HasHCFA"), flags.contains(QLatin1Char('H'))},
                            {QStringLiteral("HasUB92"), flags.contains(QLatin1Char('U'))},
@@ -99,6 +100,8 @@ private:
         addAccount(10, acme, QStringLiteral("UM"), kNone, 2);     // a reseller's monthly Institutional: no charge
         addAccount(11, acme, QStringLiteral("HU"), 3, 3);         // a reseller's Institutional: always the first price
         addAccount(12, QVariant(QMetaType(QMetaType::QString)), QStringLiteral("H"), 1);  // no reseller: neither
+        addAccount(13, m, QStringLiteral("H"), 5, kNone, kNone, QStringLiteral("  "));  // blank charts: counted apart
+        addAccount(14, m, QStringLiteral("UE"), kNone, 20, 21, QVariant(QMetaType(QMetaType::QString)));
     }
 
 private slots:
@@ -114,17 +117,19 @@ private slots:
         QTest::addColumn<int>("scope");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("total");
+        QTest::addColumn<int>("blank");
         QTest::newRow("M") << int(Billing::ForecastScope::Direct)
                            << QStringList{"0:2/0/0=1198.00", "1:2/1/0=963.00", "2:0/0/1=65.00", "12:0/1/0=599.00"}
-                           << "Total: 7 renewals, 2825.00";
+                           << "Total: 7 renewals, 2825.00" << 3;
         QTest::newRow("resellers") << int(Billing::ForecastScope::Resellers) << QStringList{"0:1/2/0=1198.00"}
-                                   << "Total: 3 renewals, 1198.00";
+                                   << "Total: 3 renewals, 1198.00" << 0;
     }
     void weeklyCounts()
     {
         QFETCH(int, scope);
         QFETCH(QStringList, expected);
         QFETCH(QString, total);
+        QFETCH(int, blank);
         DefaultPrices prices;
         Billing::RenewalsForecast f(*console->data().connTrellaneEMC);
         f.load(Billing::ForecastScope(scope), prices);
@@ -134,19 +139,21 @@ private slots:
         QCOMPARE(f.weeks().last().last, today.addDays(91));
         QCOMPARE(weeks(f), expected);
         QCOMPARE(QStringLiteral("Total: %1 renewals, %2").arg(f.totalRenewals()).arg(Billing::formatAmount(f.totalCents())), total);
+        QCOMPARE(f.blankChartRenewals(), blank);
     }
 
     // The tab's button opens the window on the tab's prices; a price that is
-    // not a number is reported and nothing is counted.
+    // not a number is reported and nothing is counted, unless no renewal needs it.
     void window()
     {
         auto* tab = new TBillingTab(*console, console->host());
         tab->findChild<QLineEdit*>(QStringLiteral("edtAnnProfChg"))->setText(QStringLiteral("600.00"));
+        tab->findChild<QLineEdit*>(QStringLiteral("edtMOInstChg"))->setText(QStringLiteral("n/a"));  // no direct monthly Institutional
         tab->findChild<QPushButton*>(QStringLiteral("btnForecast"))->click();
         QVERIFY(platform->errors.isEmpty());
         QVERIFY(tab->forecastWindow());
-        QCOMPARE(tab->forecastWindow()->totalText(), QStringLiteral("Total: 7 renewals, 2828.00"));
-        QCOMPARE(tab->forecastWindow()->findChild<QLabel*>(QStringLiteral("lblTotal"))->text(), QStringLiteral("Total: 7 renewals, 2828.00"));
+        QCOMPARE(tab->forecastWindow()->totalText(), QStringLiteral("Total: 7 renewals, 2828.00. Not billable, blank chart: 3 renewals"));
+        QCOMPARE(tab->forecastWindow()->findChild<QLabel*>(QStringLiteral("lblTotal"))->text(), QStringLiteral("Total: 7 renewals, 2828.00. Not billable, blank chart: 3 renewals"));
         tab->findChild<QLineEdit*>(QStringLiteral("edtAnnProfChg"))->setText(QStringLiteral("6x"));
         tab->findChild<QPushButton*>(QStringLiteral("btnForecast"))->click();
         QCOMPARE(platform->errors, QStringList{"'6x' is not a valid floating point value"});
