@@ -133,6 +133,21 @@ QString TBillingTab::text(PriceBox box) const
     return QString();
 }
 
+// The buttons belong to the tab's right edge: a wider window takes them
+// along, the price list staying where it is.
+void TBillingTab::resizeEvent(QResizeEvent* e)
+{
+    constexpr int kDesignWidth = 758;
+    const int shift = qMax(0, width() - kDesignWidth);
+    const struct {
+        QPushButton* button;
+        int x;
+    } designed[] = {{ui->btnPreviewM, 530}, {ui->Button11, 641}, {ui->btnForecast, 530}, {ui->Button7, 641}};
+    for (const auto& d : designed)
+        d.button->move(d.x + shift, d.button->y());
+    QWidget::resizeEvent(e);
+}
+
 void TBillingTab::Button11Click()
 {
     run(QStringLiteral("M"), Mode::Direct, QString(), QString());

@@ -65,6 +65,9 @@ public:
     // The progress text after done of total accounts.
     static QString progressText(qint64 done, qint64 total, bool preview = false);
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
 private:
     QString text(Billing::PriceBox box) const override;
     void run(const QString& dealerCode, Billing::Mode mode, const QString& dealerChart,

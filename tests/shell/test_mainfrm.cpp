@@ -16,6 +16,7 @@
 #include "tests/support/TestDb.h"
 #include "tests/support/TestPlatform.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -683,9 +684,44 @@ private slots:
         QCOMPARE(frm->control(QStringLiteral("RichEdit1"))->width(), 353 + 119);
         QCOMPARE(frm->control(QStringLiteral("Memo2"))->width(), 361 + 119);
         QCOMPARE(larger[7].x(), designed[7].x() + 119);
+        // The Billing tab's buttons follow its right edge.
+        frm->PageControl1()->setCurrentIndex(4);
+        QApplication::processEvents();
+        QWidget* add = frm->control(QStringLiteral("Button11"));
+        QCOMPARE(add->parentWidget()->width() - (add->x() + add->width()), 758 - 746);
         frm->resize(762, 677);
         QApplication::processEvents();
         QCOMPARE(measure(), designed);
+        QCOMPARE(add->x(), 641);
+    }
+
+    // Every push button of a tab has an Alt letter, and no two controls
+    // shown together share one.
+    void altLettersAreUniquePerTab()
+    {
+        auto frm = makeWindow();
+        frm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frm.get()));
+        QTabWidget* pages = frm->PageControl1();
+        for (int i = 0; i < pages->count(); ++i) {
+            pages->setCurrentIndex(i);
+            QApplication::processEvents();
+            QHash<QChar, QString> taken;
+            for (QAbstractButton* b : pages->widget(i)->findChildren<QAbstractButton*>()) {
+                if (!b->isVisibleTo(pages->widget(i)))
+                    continue;
+                const QString text = b->text();
+                const qsizetype amp = text.indexOf(QLatin1Char('&'));
+                if (amp < 0 || amp + 1 >= text.size()) {
+                    QVERIFY2(!qobject_cast<QPushButton*>(b), qPrintable(pages->tabText(i) + ": " + text));
+                    continue;
+                }
+                const QChar letter = text.at(amp + 1).toUpper();
+                QVERIFY2(!taken.contains(letter),
+                         qPrintable(pages->tabText(i) + ": " + text + " and " + taken.value(letter)));
+                taken.insert(letter, text);
+            }
+        }
     }
 
     // After a dialog the focus is where it was; a button that ran a command
