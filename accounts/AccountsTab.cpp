@@ -407,6 +407,9 @@ void TAccountsTab::btnSavSNClick()
         reg->post();
         for (TDatePicker* p : pickers())
             p->setChanged(false);
+        m_console.showStatus(QStringLiteral("Account %1 %2.")
+                                 .arg(reg->fieldByName(QStringLiteral("SerialNumber")).asInteger())
+                                 .arg(adding ? QStringLiteral("added") : QStringLiteral("saved")));
     } catch (const Db::EngineError& e) {
         if (!adding)
             throw;  // the error box shows the engine's message
@@ -649,6 +652,7 @@ void TAccountsTab::btnUpdateClick()
         set("Email", ui->edtEmail->text());
         set("Contact Name", ui->edtContact->text());
         pat->post();
+        m_console.showStatus(QStringLiteral("Patient record of chart %1 updated.").arg(ui->edtChartNumber->text()));
     } catch (const Db::EngineError& e) {
         Trellane::platform().showMessage(e.message() + QStringLiteral("::") + QString::number(e.helpContext()));
         pat->cancel();

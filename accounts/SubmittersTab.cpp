@@ -136,4 +136,5 @@ void TSubmittersTab::GetSFTPRequest1Click()
     rich->setPlainText(content);
     rich->selectAll();
     Trellane::platform().setClipboardText(rich->toPlainText());
+    m_console.showStatus(QStringLiteral("SFTP request of %1 copied to the clipboard.").arg(submitterId));
 }

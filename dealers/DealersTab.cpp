@@ -195,6 +195,8 @@ void TDealersTab::btnSavDealerClick()
         for (const auto& [name, value] : values)
             t.fieldByName(QString::fromLatin1(name)).setValue(value);
         t.post();
+        m_console.showStatus(QStringLiteral("Dealer %1 %2.").arg(field(t, "DealerCode"),
+                                                                 adding ? QStringLiteral("added") : QStringLiteral("saved")));
     } catch (const Db::EngineError& e) {
         // Nothing typed is lost and no stored dealer takes the entries: an
         // existing dealer keeps its stored values and the boxes their text;
@@ -328,4 +330,5 @@ void TDealersTab::Button10Click()
     rich->setPlainText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     rich->selectAll();
     Trellane::platform().setClipboardText(rich->toPlainText());
+    m_console.showStatus(QStringLiteral("Renewal notice for %1 copied to the clipboard.").arg(field(*data.tblDealer, "Name")));
 }

@@ -155,9 +155,11 @@ private slots:
 
         // Another dealer's vendor ID passes; the first account is number 1.
         edit("edtVendorID")->setText(QStringLiteral("V2"));
+        QCOMPARE(console->statusLines.size(), 1);  // the first Save's; none while refused
         tab->btnSavSNClick();
         QVERIFY(!tab->AddingAccount());
         QCOMPARE(dm().tblRegistration->recordCount(), 1);
+        QCOMPARE(console->statusLines.last(), QStringLiteral("Account 1 added."));
         const QVariantMap rec = stored(1);
         QCOMPARE(rec.value("RegisterName").toString(), QStringLiteral("ACME CLINIC"));
         QCOMPARE(rec.value("DealerCode").toString(), QStringLiteral("M"));
@@ -792,6 +794,7 @@ private slots:
         tab->btnUpdateClick();
         QVERIFY(platform->messages.isEmpty());
         QVERIFY(button->isEnabled());
+        QVERIFY(console->statusLines.last().startsWith(QLatin1String("Patient record of chart ")));
         QVariantMap p = readPatient();
         QCOMPARE(p.value("Street 1").toString(), QString(30, QLatin1Char('S')));
         QCOMPARE(p.value("EMail").toString(), QString(35, QLatin1Char('e')));

@@ -152,10 +152,12 @@ private slots:
         QCOMPARE(dealers().state(), DataSetState::Insert);
         QVERIFY(box("edtDealerCode")->isReadOnly());
         box("edtVendorID2")->setText(QStringLiteral("V9"));
+        QVERIFY(console->statusLines.isEmpty());
         tab->btnSavDealerClick();
         QCOMPARE(dealers().state(), DataSetState::Browse);
         QCOMPARE(current(), QStringLiteral("DELTA"));
         QCOMPARE(dealers().recordCount(), 5);
+        QCOMPARE(console->statusLines, QStringList{QStringLiteral("Dealer DELTA added.")});
 
         // A dealer's own vendor ID passes; an empty one never conflicts.
         QVERIFY(dealers().findKey({QStringLiteral("ACME")}));
@@ -377,6 +379,8 @@ private slots:
         addAccount(8, QStringLiteral("O'HARA"), QStringLiteral("QUOTED"), QString(), 10, 20);
 
         const QString text = notice();
+        QCOMPARE(console->statusLines.last(),
+                 QStringLiteral("Renewal notice for %1 copied to the clipboard.").arg(dealers().fieldByName(QStringLiteral("Name")).asString()));
         QCOMPARE(text, heading + line(5, QStringLiteral("BOTH"), QStringLiteral("DR X"), 400, 30, -3)
                            + line(2, QStringLiteral("DAY AFTER"), QString(), 2)
                            + line(3, QStringLiteral("SIXTY"), QStringLiteral("S"), 60) + QStringLiteral("\n"));
