@@ -535,7 +535,8 @@ void TDBGrid::paintEvent(QPaintEvent* e)
         }
     }
     // The grid with the focus outlines its current row (the current cell of
-    // an editable grid), as other controls show theirs.
+    // an editable grid) with a dotted line, as Windows grids do: light on
+    // the highlighted row, dark on a plain cell.
     if (hasFocus() && current.isValid() && state() != EditingState) {
         QRect outline = visualRect(current);
         if (m_readOnly && columns > 0)
@@ -543,12 +544,11 @@ void TDBGrid::paintEvent(QPaintEvent* e)
                             QPoint(columnViewportPosition(columns - 1) + columnWidth(columns - 1) - 2, outline.bottom() - 1));
         else
             outline.adjust(0, 0, -2, -1);
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = outline;
-        focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_HasFocus;
-        focus.backgroundColor = option.palette.color(QPalette::Highlight);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        const bool selected = selection && selection->isSelected(current);
+        QPen pen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text), 1, Qt::DotLine);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(outline.adjusted(1, 1, -1, -1));
     }
 }
 
