@@ -29,7 +29,6 @@ TSubmittersTab::TSubmittersTab(Console& console, QWidget* parent)
 
     TDBGrid* grid = ui->DBGrid2;
     grid->setReadOnlyGrid(true);
-    grid->setFocusPolicy(Qt::ClickFocus);  // the Tab key passes it by
     grid->setDataSet(m_console.data().tblSubmitters);
     grid->setColumns({QStringLiteral("SerialNumber"), QStringLiteral("SubmitterID"), QStringLiteral("Clearinghouse"),
                       QStringLiteral("ConnectionType"), QStringLiteral("IPAddress"), QStringLiteral("EDIVersion"),

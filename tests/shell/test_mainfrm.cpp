@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -811,6 +812,53 @@ private slots:
         QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
         QTRY_VERIFY(!view->hasFocus());
         QVERIFY(plat->errors.isEmpty());
+    }
+
+    // Tab walks every control of a tab and comes round again: nothing
+    // keeps it (a grid, a text area) and nothing is passed by; on one row
+    // the controls are reached from left to right.
+    void tabWalksEveryControlInReadingOrder_data()
+    {
+        QTest::addColumn<int>("page");
+        for (int i = 0; i < 5; ++i)
+            QTest::newRow(qPrintable(QStringLiteral("tab %1").arg(i))) << i;
+    }
+    void tabWalksEveryControlInReadingOrder()
+    {
+        QFETCH(int, page);
+        auto frm = makeWindow();
+        frm->show();
+        QApplication::setActiveWindow(frm.get());
+        QVERIFY(QTest::qWaitForWindowActive(frm.get()));
+        frm->FormShow();
+        QTabWidget* pages = frm->PageControl1();
+        pages->setCurrentIndex(page);
+        QWidget* tab = pages->widget(page);
+        QSet<QWidget*> expected;
+        for (QWidget* w : tab->findChildren<QWidget*>())
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy()
+                && !qobject_cast<QLineEdit*>(w->parentWidget()) && !w->parentWidget()->inherits("QAbstractSpinBox"))
+                expected.insert(w);
+        pages->tabBar()->setFocus();
+        QList<QWidget*> walked;
+        for (int i = 0; i < 80; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* w = QApplication::focusWidget();
+            if (w == pages->tabBar())
+                break;
+            QVERIFY2(!walked.contains(w), qPrintable(QStringLiteral("Tab stays in ") + w->objectName()));
+            walked << w;
+        }
+        QCOMPARE(QApplication::focusWidget(), pages->tabBar());
+        for (QWidget* w : std::as_const(expected))
+            QVERIFY2(walked.contains(w), qPrintable(QStringLiteral("never reached: ") + w->objectName()));
+        for (int i = 1; i < walked.size(); ++i) {
+            const QRect a(walked[i - 1]->mapTo(tab, QPoint()), walked[i - 1]->size());
+            const QRect b(walked[i]->mapTo(tab, QPoint()), walked[i]->size());
+            const bool lines = a.height() < 40 && b.height() < 40;  // not a grid or a text area
+            if (lines && a.top() < b.bottom() && b.top() < a.bottom())  // one row
+                QVERIFY2(b.left() > a.left(), qPrintable(walked[i - 1]->objectName() + " before " + walked[i]->objectName()));
+        }
     }
 
     // A confirmation shows beside the tab captions without a box, a click
