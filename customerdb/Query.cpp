@@ -231,6 +231,7 @@ static int s_storeSerial = 0;
 // for the blocks that follow.
 void Query::execute()
 {
+    m_executed = false;
     releaseStore();
     m_blocks.clear();
     m_blockOrder.clear();
@@ -273,6 +274,7 @@ void Query::execute()
             m_store = Store::TempTable;
             m_storeName = name;
             readStoredBlock(0);
+            m_executed = true;
             return;
         }
     }
@@ -283,6 +285,16 @@ void Query::execute()
         rows.removeLast();
     }
     cacheBlock(0, rows);
+    m_executed = true;
+}
+
+// A statement that did not run to its end (a failed re-read, a reconnect
+// that stopped half-way) has no result to read from: it runs again, and
+// reports why when it cannot, rather than reading as an empty result.
+void Query::requireResult()
+{
+    if (!m_executed)
+        execute();
 }
 
 void Query::readStoredBlock(qint64 block)
@@ -374,6 +386,7 @@ void Query::doOpen()
 
 void Query::doClose()
 {
+    m_executed = false;
     releaseStore();
     m_blocks.clear();
     m_blockOrder.clear();
@@ -384,6 +397,7 @@ bool Query::rowAt(qint64 pos, Record& out)
 {
     if (pos < 0)
         return false;
+    requireResult();
     if (m_count >= 0 && pos >= m_count)
         return false;
     const qint64 block = pos / kBlock;
@@ -410,6 +424,7 @@ bool Query::fetchPrior(const Record& from, Record& out) { return rowAt(from.posi
 
 qint64 Query::doCount()
 {
+    requireResult();
     if (m_count >= 0)
         return m_count;
     QSqlQuery q(m_conn->database());

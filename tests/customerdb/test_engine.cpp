@@ -393,13 +393,22 @@ private slots:
         t.refresh();
         QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
         QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("NEW"));
+        // A record deleted meanwhile gives way to the next, and those that
+        // show the current record are told.
+        QSignalSpy scrolls(&t, &DataSet::afterScroll);
+        conn->exec(QStringLiteral("DELETE FROM %1 WHERE %2 = 3")
+                       .arg(conn->quoteName(QStringLiteral("People")), conn->quoteName(QStringLiteral("Id"))));
+        t.refresh();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 4);
+        QCOMPARE(scrolls.count(), 1);
+
 
         // Disconnect closes every data set of the connection; opening reconnects.
         conn->disconnect();
         QVERIFY(!t.isOpen());
         t.open();
         QVERIFY(conn->isConnected());
-        QCOMPARE(t.recordCount(), 5);
+        QCOMPARE(t.recordCount(), 4);
     }
 
     void filterMasterDetailAndCalc()
