@@ -59,6 +59,28 @@ const Catalog& catalog()
     return c;
 }
 
+// The process's local time zone (POSIX TZ text) for as long as it lives.
+class LocalZone {
+public:
+    explicit LocalZone(const char* tz)
+        : m_before(qgetenv("TZ"))
+    {
+        qputenv("TZ", tz);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        if (m_before.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", m_before);
+        tzset();
+    }
+
+private:
+    QByteArray m_before;
+};
+
 QStringList names(DataSet& ds)
 {
     QStringList out;
@@ -402,7 +424,6 @@ private slots:
         QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 4);
         QCOMPARE(scrolls.count(), 1);
 
-
         // Disconnect closes every data set of the connection; opening reconnects.
         conn->disconnect();
         QVERIFY(!t.isOpen());
@@ -634,12 +655,10 @@ private slots:
     {
         if (TestDb::isPostgres())
             QSKIP("the server's own date");
-        const QByteArray zoneBefore = qgetenv("TZ");
         const std::time_t now = std::time(nullptr);
         std::tm utc{};
         gmtime_r(&now, &utc);
-        qputenv("TZ", utc.tm_hour >= 10 ? "<+14>-14" : "<-12>+12");
-        tzset();
+        const LocalZone zone(utc.tm_hour >= 10 ? "<+14>-14" : "<-12>+12");
         std::tm local{};
         localtime_r(&now, &local);
         const QDate localDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
@@ -650,11 +669,6 @@ private slots:
         const QDate today = toDate(q.fieldByName(QStringLiteral("D")).value());
         const QDate tomorrow = toDate(q.fieldByName(QStringLiteral("N")).value());
         q.close();
-        if (zoneBefore.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", zoneBefore);
-        tzset();
         QVERIFY(localDate != utcDate);
         QCOMPARE(today, localDate);
         QCOMPARE(tomorrow, localDate.addDays(1));
@@ -691,6 +705,24 @@ private slots:
             QVERIFY(t.findKey({QStringLiteral("A")}));
             QCOMPARE(t.fieldByName(QStringLiteral("Id")).asLargeInt(), 3000000000LL);
         }
+    }
+
+    // Parameters are values whatever the text around them: a negative number
+    // after a minus sign, an instant as local time like the stored ones (in
+    // a time zone where UTC is another time).
+    void queryParametersAreValues()
+    {
+        const LocalZone zone("<-05>+5");
+        Table t(conn.get());
+        addTypedPeople(t);
+        Query q(conn.get());
+        q.setSql({QStringLiteral("Select Id, 10 -:n As Diff"), QStringLiteral("From People Where Seen = :seen")});
+        q.setParam(QStringLiteral("n"), -5);
+        q.setParam(QStringLiteral("seen"), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        q.open();
+        QCOMPARE(q.recordCount(), 1);
+        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 10);
+        QCOMPARE(q.fieldByName(QStringLiteral("Diff")).asInteger(), 15);
     }
 
     void queryErrorCarriesTheEnginesText()
