@@ -59,28 +59,6 @@ const Catalog& catalog()
     return c;
 }
 
-// The process's local time zone (POSIX TZ text) for as long as it lives.
-class LocalZone {
-public:
-    explicit LocalZone(const char* tz)
-        : m_before(qgetenv("TZ"))
-    {
-        qputenv("TZ", tz);
-        tzset();
-    }
-    ~LocalZone()
-    {
-        if (m_before.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", m_before);
-        tzset();
-    }
-
-private:
-    QByteArray m_before;
-};
-
 QStringList names(DataSet& ds)
 {
     QStringList out;
@@ -415,11 +393,9 @@ private slots:
         t.refresh();
         QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
         QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("NEW"));
-        // A record deleted meanwhile gives way to the next, and those that
-        // show the current record are told.
+        // A record deleted meanwhile gives way to the next, and its viewers are told.
         QSignalSpy scrolls(&t, &DataSet::afterScroll);
-        conn->exec(QStringLiteral("DELETE FROM %1 WHERE %2 = 3")
-                       .arg(conn->quoteName(QStringLiteral("People")), conn->quoteName(QStringLiteral("Id"))));
+        conn->exec(QStringLiteral("DELETE FROM People WHERE Id = 3"));
         t.refresh();
         QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 4);
         QCOMPARE(scrolls.count(), 1);
@@ -655,10 +631,12 @@ private slots:
     {
         if (TestDb::isPostgres())
             QSKIP("the server's own date");
+        const QByteArray zoneBefore = qgetenv("TZ");
         const std::time_t now = std::time(nullptr);
         std::tm utc{};
         gmtime_r(&now, &utc);
-        const LocalZone zone(utc.tm_hour >= 10 ? "<+14>-14" : "<-12>+12");
+        qputenv("TZ", utc.tm_hour >= 10 ? "<+14>-14" : "<-12>+12");
+        tzset();
         std::tm local{};
         localtime_r(&now, &local);
         const QDate localDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
@@ -669,6 +647,11 @@ private slots:
         const QDate today = toDate(q.fieldByName(QStringLiteral("D")).value());
         const QDate tomorrow = toDate(q.fieldByName(QStringLiteral("N")).value());
         q.close();
+        if (zoneBefore.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zoneBefore);
+        tzset();
         QVERIFY(localDate != utcDate);
         QCOMPARE(today, localDate);
         QCOMPARE(tomorrow, localDate.addDays(1));
@@ -707,21 +690,23 @@ private slots:
         }
     }
 
-    // Parameters are values whatever the text around them: a negative number
-    // after a minus sign, an instant as local time like the stored ones (in
-    // a time zone where UTC is another time).
+    // Query parameters are values whatever the text around them: a negative
+    // number after a minus sign; an instant in local time as stored, in a
+    // time zone where UTC is another time.
     void queryParametersAreValues()
     {
-        const LocalZone zone("<-05>+5");
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "<-05>+5");
+        tzset();
+        const auto restoreZone = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone), tzset(); });
         Table t(conn.get());
         addTypedPeople(t);
         Query q(conn.get());
-        q.setSql({QStringLiteral("Select Id, 10 -:n As Diff"), QStringLiteral("From People Where Seen = :seen")});
+        q.setSqlText(QStringLiteral("Select 10 -:n As Diff From People Where Seen = :seen"));
         q.setParam(QStringLiteral("n"), -5);
         q.setParam(QStringLiteral("seen"), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
         q.open();
         QCOMPARE(q.recordCount(), 1);
-        QCOMPARE(q.fieldByName(QStringLiteral("Id")).asInteger(), 10);
         QCOMPARE(q.fieldByName(QStringLiteral("Diff")).asInteger(), 15);
     }
 
