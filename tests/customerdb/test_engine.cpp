@@ -698,7 +698,7 @@ private slots:
         const QByteArray zone = qgetenv("TZ");
         qputenv("TZ", "<-05>+5");
         tzset();
-        const auto restoreZone = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone), tzset(); });
+        const auto restoreZone = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone); tzset(); });
         Table t(conn.get());
         addTypedPeople(t);
         Query q(conn.get());
