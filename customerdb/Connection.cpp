@@ -12,6 +12,8 @@
 
 #include <libpq-fe.h>
 
+#include <exception>
+
 namespace Db {
 
 Connection::Connection(const QString& name, const Catalog* catalog, QObject* parent)
@@ -193,9 +195,23 @@ void Connection::reconnectIfLost()
     m_lost = false;
     m_reconnecting = false;
     openDatabase(db);
-    for (const QPointer<DataSet>& ds : sets)
-        if (ds && ds->isOpen())
-            ds->resumeAfterReconnect();
+    // One data set that cannot be read again keeps none of the others from
+    // it. It is not left looking empty: a query runs its statement again on
+    // its next use, or reports why it cannot; and the action that met the
+    // failure reports it.
+    std::exception_ptr failed;
+    for (const QPointer<DataSet>& ds : sets) {
+        if (ds && ds->isOpen()) {
+            try {
+                ds->resumeAfterReconnect();
+            } catch (...) {
+                if (!failed)
+                    failed = std::current_exception();
+            }
+        }
+    }
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 void Connection::attach(DataSet* ds)

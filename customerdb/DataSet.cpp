@@ -5,6 +5,7 @@
 #include "customerdb/FieldValues.h"
 
 #include <climits>
+#include <utility>
 
 namespace Db {
 
@@ -141,11 +142,24 @@ void DataSet::requireActive()
     m_conn->reconnectIfLost();
 }
 
+// A change is meant for the record the caller has in front of it. When a
+// reconnect, in this action or an earlier one, found the current record
+// deleted by another user meanwhile, the cursor has moved on to another
+// record, perhaps after the caller took what to write: the first change
+// after that is refused, as a change to a deleted record is without a
+// reconnect, rather than made to a record the caller may not have seen.
+void DataSet::requireActiveForChange()
+{
+    requireActive();
+    if (std::exchange(m_movedOnReconnect, false) && m_state == DataSetState::Browse)
+        throw recordChangedError();
+}
+
 void DataSet::resumeAfterReconnect()
 {
     doOpen();
     if (m_state == DataSetState::Browse)
-        refresh();
+        m_movedOnReconnect = rereadCurrent();
     else
         emit dataChanged();
 }
@@ -219,6 +233,7 @@ void DataSet::applyCalc(Record& rec)
 
 void DataSet::emitScroll()
 {
+    m_movedOnReconnect = false;  // whoever shows the record has been told
     emit afterScroll();
 }
 
@@ -422,7 +437,7 @@ void DataSet::append()
 
 void DataSet::edit()
 {
-    requireActive();
+    requireActiveForChange();
     if (readOnly())
         throw EngineError(QStringLiteral("Cannot modify a read-only dataset"));
     if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
@@ -507,7 +522,7 @@ void DataSet::cancel()
 
 void DataSet::del()
 {
-    requireActive();
+    requireActiveForChange();
     if (readOnly())
         throw EngineError(QStringLiteral("Cannot modify a read-only dataset"));
     if (m_state == DataSetState::Insert) {
@@ -553,6 +568,13 @@ void DataSet::refresh()
 {
     requireActive();
     checkBrowseMode();
+    rereadCurrent();
+}
+
+bool DataSet::rereadCurrent()
+{
+    const bool had = m_hasCurrent;
+    const Record before = m_current;
     if (m_hasCurrent) {
         Record r;
         if (refetch(m_current, r)) {
@@ -572,6 +594,14 @@ void DataSet::refresh()
             setCurrent(r);
     }
     emit dataChanged();
+    // A record deleted meanwhile leaves the cursor on another one: whoever
+    // shows the current record is told, as after any move.
+    const bool moved = had != m_hasCurrent || (had && !sameRow(before, m_current));
+    if (moved) {
+        m_eof = m_bof = !m_hasCurrent;
+        emitScroll();
+    }
+    return moved;
 }
 
 } // namespace Db

@@ -108,7 +108,9 @@ public:
     // Posts a modified pending record, cancels an unmodified one.
     void checkBrowseMode();
     bool isModified() const { return m_modified; }
-    // Re-reads the current record (and the detail rows) from the database.
+    // Re-reads the current record (and the detail rows) from the database;
+    // when another user deleted it, the cursor moves to the next record (or
+    // the last) and says so with afterScroll.
     void refresh();
 
     // Fields of the current record.
@@ -163,15 +165,21 @@ protected:
     virtual bool keepsWhole(int) const { return false; }
     void setCurrent(const Record& rec);
     void setNoCurrent();
+    // Refresh's re-read; true when the cursor moved (its record was gone).
+    bool rereadCurrent();
     void applyCalc(Record& rec);
     void emitScroll();
     void masterMoved();
     // Before an action that reads or writes: the data set is open and its
     // connection usable (a lost one is opened again first).
     void requireActive();
+    // The same before a change to the current record: refused once after a
+    // reconnect moved the cursor off a record deleted meanwhile.
+    void requireActiveForChange();
     // The connection was opened again after it was lost: the data set
     // prepares afresh and reads its current record again, keeping the
     // cursor on it; a pending edit or new record keeps its values.
+    // A record deleted meanwhile gives way to the next, as on refresh.
     void resumeAfterReconnect();
     // Values the master link imposes: detail field index -> value.
     QList<QPair<int, QVariant>> masterConditions() const;
@@ -190,6 +198,7 @@ protected:
     bool m_eof = true;
     bool m_bof = true;
     bool m_modified = false;
+    bool m_movedOnReconnect = false;  // a reconnect moved the cursor off a deleted record
     CalcFunction m_calc;
     QPointer<DataSet> m_master;
     QStringList m_masterFields;

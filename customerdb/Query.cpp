@@ -72,6 +72,24 @@ QString Query::effectiveSql() const
     return s;
 }
 
+// A parameter as it goes to the database: dates as ISO text and instants
+// as local text, as the engine writes them into its columns; a missing one
+// (or no date) as a null text.
+static QVariant paramValue(const QVariant& v)
+{
+    const QVariant none{QMetaType(QMetaType::QString)};
+    switch (v.typeId()) {
+    case QMetaType::UnknownType:
+        return none;
+    case QMetaType::QDate:
+        return v.toDate().isValid() ? QVariant(v.toDate().toString(Qt::ISODate)) : none;
+    case QMetaType::QDateTime:
+        return v.toDateTime().isValid() ? QVariant(v.toDateTime().toString(QString::fromLatin1(kDateTimeFormat))) : none;
+    default:
+        return v;
+    }
+}
+
 // Binds every ":name" the statement uses, outside literals, from the params.
 static void bindNamed(QSqlQuery& q, const QString& sql, const QHash<QString, QVariant>& params)
 {
@@ -83,15 +101,8 @@ static void bindNamed(QSqlQuery& q, const QString& sql, const QHash<QString, QVa
             names << it.next().captured(1);
         return part;
     });
-    for (const QString& n : names) {
-        const QVariant v = params.value(n.toLower());
-        QVariant bound = v;
-        if (v.typeId() == QMetaType::QDate)
-            bound = v.toDate().toString(Qt::ISODate);
-        else if (!v.isValid())
-            bound = QVariant(QMetaType(QMetaType::QString));
-        q.bindValue(QLatin1Char(':') + n, bound);
-    }
+    for (const QString& n : names)
+        q.bindValue(QLatin1Char(':') + n, paramValue(params.value(n.toLower())));
 }
 
 static FieldType typeOf(const QSqlField& f)
@@ -185,7 +196,8 @@ QList<Record> Query::readRows(QSqlQuery& q, qint64 firstPos, int max)
 // PostgreSQL's driver prepares statements as SQL-level PREPARE, which cannot
 // hold a DECLARE: the parameters go into the statement text as literals, each
 // written by the driver's own formatting, the same escaping it uses for the
-// values it binds.
+// values it binds. A negative number goes in brackets: after a minus sign
+// its own would start a comment ("10 --5").
 QString Query::withLiterals(const QString& sql) const
 {
     static const QRegularExpression re(QStringLiteral("(?<![:\\w]):([A-Za-z_]\\w*)"));
@@ -197,17 +209,11 @@ QString Query::withLiterals(const QString& sql) const
         while (it.hasNext()) {
             const auto m = it.next();
             out += part.mid(last, m.capturedStart() - last);
-            const QVariant v = m_params.value(m.captured(1).toLower());
-            QSqlField f(QString(), QMetaType(QMetaType::QString));
-            if (v.isValid() && !v.isNull()) {
-                if (v.typeId() == QMetaType::QDate)
-                    f.setValue(v.toDate().toString(Qt::ISODate));
-                else {
-                    f = QSqlField(QString(), v.metaType());
-                    f.setValue(v);
-                }
-            }
-            out += driver->formatValue(f);
+            const QVariant v = paramValue(m_params.value(m.captured(1).toLower()));
+            QSqlField f(QString(), v.metaType());
+            f.setValue(v);
+            const QString literal = driver->formatValue(f);
+            out += literal.startsWith(QLatin1Char('-')) ? QLatin1Char('(') + literal + QLatin1Char(')') : literal;
             last = m.capturedEnd();
         }
         out += part.mid(last);
@@ -231,6 +237,7 @@ static int s_storeSerial = 0;
 // for the blocks that follow.
 void Query::execute()
 {
+    m_executed = false;
     releaseStore();
     m_blocks.clear();
     m_blockOrder.clear();
@@ -273,6 +280,7 @@ void Query::execute()
             m_store = Store::TempTable;
             m_storeName = name;
             readStoredBlock(0);
+            m_executed = true;
             return;
         }
     }
@@ -283,6 +291,16 @@ void Query::execute()
         rows.removeLast();
     }
     cacheBlock(0, rows);
+    m_executed = true;
+}
+
+// A statement that did not run to its end (a failed re-read, a reconnect
+// that stopped half-way) has no result to read from: it runs again, and
+// reports why when it cannot, rather than reading as an empty result.
+void Query::requireResult()
+{
+    if (!m_executed)
+        execute();
 }
 
 void Query::readStoredBlock(qint64 block)
@@ -374,6 +392,7 @@ void Query::doOpen()
 
 void Query::doClose()
 {
+    m_executed = false;
     releaseStore();
     m_blocks.clear();
     m_blockOrder.clear();
@@ -384,6 +403,7 @@ bool Query::rowAt(qint64 pos, Record& out)
 {
     if (pos < 0)
         return false;
+    requireResult();
     if (m_count >= 0 && pos >= m_count)
         return false;
     const qint64 block = pos / kBlock;
@@ -410,6 +430,7 @@ bool Query::fetchPrior(const Record& from, Record& out) { return rowAt(from.posi
 
 qint64 Query::doCount()
 {
+    requireResult();
     if (m_count >= 0)
         return m_count;
     QSqlQuery q(m_conn->database());

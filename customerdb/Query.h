@@ -59,6 +59,7 @@ private:
     QString effectiveSql() const;
     QString withLiterals(const QString& sql) const;
     void execute();
+    void requireResult();
     void releaseStore();
     void takeFields(const QSqlRecord& rec);
     QList<Record> readRows(QSqlQuery& q, qint64 firstPos, int max);
@@ -73,6 +74,7 @@ private:
     Store m_store = Store::None;
     QString m_storeName;         // the cursor or temporary table
     qint64 m_cursorAt = -1;      // rows the cursor has passed, -1 unknown
+    bool m_executed = false;     // the statement ran to its end: its result is there to read
 };
 
 } // namespace Db

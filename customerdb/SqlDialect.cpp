@@ -340,12 +340,17 @@ QString PostgresDialect::translateStatement(const QString& sql) const
     }
     static const QRegularExpression descending(QStringLiteral("\\sdesc\\z"), QRegularExpression::CaseInsensitiveOption);
     for (QString& t : terms) {
-        const QString trimmed = t.trimmed();
+        // The addition goes right after the term's last character, before
+        // its own trailing blanks and line ends (counted here rather than
+        // searched for: a search can place it elsewhere, inside the term or
+        // past its end).
+        qsizetype end = t.size();
+        while (end > 0 && t.at(end - 1).isSpace())
+            --end;
+        const QString trimmed = t.left(end).trimmed();
         if (trimmed.isEmpty() || trimmed.contains(QLatin1String("nulls"), Qt::CaseInsensitive))
             continue;
         const bool desc = descending.match(trimmed).hasMatch();
-        // Keep the term's own trailing blanks and line ends after the addition.
-        const qsizetype end = t.lastIndexOf(trimmed) + trimmed.size();
         const bool glued = end == t.size() && &t == &terms.last() && orderEnd < sql.size()
             && sql.at(orderEnd).isLetter();
         t.insert(end, desc ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST"));

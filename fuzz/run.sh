@@ -3,7 +3,8 @@
 #   fuzz/run.sh updatefile|versioninfo|sqltranslate SECONDS [SEED_FILE...]
 # Needs clang-14 with libclang-rt-14-dev and Qt6Core (pkg-config).
 # The binary and corpus live under /tmp/trellane-fuzz; crash inputs are
-# written there as crash-* / timeout-* / leak-*.
+# written there as crash-* / timeout-* / leak-*. An input that made a target
+# fail goes into fuzz/corpus/TARGET with the fix, so every run tries it again.
 set -eu
 
 target=${1:?usage: fuzz/run.sh updatefile|versioninfo|sqltranslate SECONDS [SEED_FILE...]}
@@ -28,21 +29,20 @@ clang++-14 -std=c++20 -g -O1 -fPIC -Wall -Wextra -Werror \
     -I"$root" $(pkg-config --cflags ${qtmodules:-Qt6Core}) \
     $sources $(pkg-config --libs ${qtmodules:-Qt6Core}) -o "$work/fuzz_$target"
 
-# Seeds: a valid update list in each line-end style, plus any given files.
-if [ "$target" = updatefile ] && [ -z "$(ls -A "$corpus")" ]; then
-    printf 'FILE;TRELEDI.EXE;x;2;3;0;47;0;z\r\nFILE;B.EXE;;1;1;1;1;1;;t\r\n' > "$corpus/seed-crlf"
-    printf 'FILE;A;c;-1;+2; 3;4a;2147483648;z\nfile;B;c;1;2;3;4;5;z' > "$corpus/seed-lf"
-    printf 'FILE;A;c;1;2;3;4;5;z\rFILE;A;c;1;2;3;4;5\r' > "$corpus/seed-cr"
-fi
-# Seeds: stored query text with dates, literals, quoted names and orders.
-if [ "$target" = sqltranslate ] && [ -z "$(ls -A "$corpus")" ]; then
-    printf "Select \"Chart Number\", 'It''s' From T Where D > CurDate() - 30\nOrder By Name\tDesc, Id;" > "$corpus/seed-order"
-    printf "Select * From (Select A From T Order By A) q Where B = 'CurDate()' Order By B Limit 5" > "$corpus/seed-sub"
+# Seeds: the target's inputs kept in fuzz/corpus/TARGET (valid inputs, and
+# every input that once made the target fail), plus any given files.
+if [ -d "$root/fuzz/corpus/$target" ]; then
+    cp "$root/fuzz/corpus/$target"/* "$corpus/"
 fi
 for seed in "$@"; do
     cp "$seed" "$corpus/seed-$(basename "$seed")"
 done
 
+# A target's dictionary (fuzz/TARGET.dict) gives the fuzzer the words its
+# input is made of.
+dict=
+[ -f "$root/fuzz/$target.dict" ] && dict=-dict=$root/fuzz/$target.dict
+
 cd "$work"
 exec "$work/fuzz_$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-    -print_final_stats=1 "$corpus"
+    -print_final_stats=1 $dict "$corpus"

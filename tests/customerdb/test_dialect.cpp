@@ -86,6 +86,9 @@ private slots:
                                                  << "Order By X Desc NULLS LAST;";
         QTest::newRow("pg order limit") << P << true << "Order By X Limit 5" << "Order By X NULLS FIRST Limit 5";
         QTest::newRow("pg order glued limit") << P << true << "Order By (X)Limit 5" << "Order By (X) NULLS FIRST Limit 5";
+        // The addition goes right after the term, a word apart from the next.
+        QTest::newRow("pg order nul term") << P << true << QString::fromUtf8("Order By\0Limit 5", 16)
+                                           << QString::fromUtf8("Order By\0 NULLS FIRST Limit 5", 29);
         QTest::newRow("pg open literal") << P << true << "Order By X = 'a" << "Order By X = 'a";
         QTest::newRow("pg order kept") << P << true << "Order By X Nulls Last" << "Order By X Nulls Last";
         QTest::newRow("pg order descending name") << P << true << "Order By Xdesc" << "Order By Xdesc NULLS FIRST";

@@ -393,13 +393,19 @@ private slots:
         t.refresh();
         QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 3);
         QCOMPARE(t.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("NEW"));
+        // A record deleted meanwhile gives way to the next, and its viewers are told.
+        QSignalSpy scrolls(&t, &DataSet::afterScroll);
+        conn->exec(QStringLiteral("DELETE FROM People WHERE Id = 3"));
+        t.refresh();
+        QCOMPARE(t.fieldByName(QStringLiteral("Id")).asInteger(), 4);
+        QCOMPARE(scrolls.count(), 1);
 
         // Disconnect closes every data set of the connection; opening reconnects.
         conn->disconnect();
         QVERIFY(!t.isOpen());
         t.open();
         QVERIFY(conn->isConnected());
-        QCOMPARE(t.recordCount(), 5);
+        QCOMPARE(t.recordCount(), 4);
     }
 
     void filterMasterDetailAndCalc()
@@ -682,6 +688,26 @@ private slots:
             QVERIFY(t.findKey({QStringLiteral("A")}));
             QCOMPARE(t.fieldByName(QStringLiteral("Id")).asLargeInt(), 3000000000LL);
         }
+    }
+
+    // Query parameters are values whatever the text around them: a negative
+    // number after a minus sign; an instant in local time as stored, in a
+    // time zone where UTC is another time.
+    void queryParametersAreValues()
+    {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "<-05>+5");
+        tzset();
+        const auto restoreZone = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone); tzset(); });
+        Table t(conn.get());
+        addTypedPeople(t);
+        Query q(conn.get());
+        q.setSqlText(QStringLiteral("Select 10 -:n As Diff From People Where Seen = :seen"));
+        q.setParam(QStringLiteral("n"), -5);
+        q.setParam(QStringLiteral("seen"), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        q.open();
+        QCOMPARE(q.recordCount(), 1);
+        QCOMPARE(q.fieldByName(QStringLiteral("Diff")).asInteger(), 15);
     }
 
     void queryErrorCarriesTheEnginesText()

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -155,6 +156,43 @@ private slots:
         QCOMPARE(q.fieldByName(QStringLiteral("DealerCode")).asString(), QStringLiteral("D5"));
         dealers().next();
         QCOMPARE(code(), QStringLiteral("D4"));
+    }
+
+    // What changed while the server was down: the current dealer deleted,
+    // the table of an open query dropped, names changed. The reconnect reads
+    // every data set again and reports the one it could not, which reports
+    // it again on its next use rather than reading as empty. The dealers move
+    // to the next dealer and say so, and the first change after that is
+    // refused rather than made to that dealer. A transaction open at the loss
+    // cannot be committed after the reconnect.
+    void whatChangedWhileDown()
+    {
+        if (!TestDb::isPostgres())
+            QSKIP("a server restart is a PostgreSQL matter");
+        Connection* conn = m_dm->connTrellaneEMC;
+        conn->exec(QStringLiteral("CREATE TABLE scratch (n INTEGER)"));
+        Query broken(conn);
+        broken.setSqlText(QStringLiteral("SELECT n FROM scratch"));
+        broken.open();
+        Query later(conn);
+        later.setSqlText(QStringLiteral("SELECT Name FROM Dealers"));
+        later.open();
+        conn->beginTransaction();
+        conn->exec(QStringLiteral("INSERT INTO Dealers (DealerCode) VALUES ('D8')"));
+        server(QStringLiteral("restart"));
+        QVERIFY(isLostMessage(errorOf([&] { conn->scalar(QStringLiteral("SELECT 1")); })));
+        Connection other(QStringLiteral("other"), &CustomerDb::catalog());
+        other.setSettings(conn->settings());
+        other.exec(QStringLiteral("DELETE FROM Dealers WHERE DealerCode = 'D3'; DROP TABLE scratch; "
+                                  "UPDATE Dealers SET Name = 'Changed'"));
+        QSignalSpy scrolls(&dealers(), &DataSet::afterScroll);
+        QVERIFY(errorOf([&] { later.next(); }).contains(QLatin1String("scratch")));
+        QCOMPARE(later.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Changed"));
+        QVERIFY(errorOf([&] { broken.first(); }).contains(QLatin1String("scratch")));
+        QCOMPARE(scrolls.count(), 1);
+        QCOMPARE(code(), QStringLiteral("D4"));
+        QCOMPARE(errorOf([&] { dealers().edit(); }), QStringLiteral("The record was changed or deleted by another user."));
+        QVERIFY(isLostMessage(errorOf([&] { conn->commit(); })));
     }
 
     // A transaction open when the session went is gone: its commit fails,
