@@ -25,7 +25,12 @@ Connection::Connection(const QString& name, const Catalog* catalog, QObject* par
 
 Connection::~Connection()
 {
-    disconnect();
+    // Whatever a data set's closing reports, the connection goes: nothing
+    // may leave a destructor.
+    try {
+        disconnect();
+    } catch (...) {
+    }
     const QString cn = m_name + QStringLiteral("_%1").arg(reinterpret_cast<quintptr>(this));
     if (QSqlDatabase::contains(cn))
         QSqlDatabase::removeDatabase(cn);
@@ -89,16 +94,28 @@ void Connection::openDatabase(QSqlDatabase& db)
 
 void Connection::disconnect()
 {
+    // Every data set is closed and the session ended even when closing one
+    // of them fails (a detail posting a pending change as its master
+    // closes); the first failure is reported afterwards.
+    std::exception_ptr failure;
     const QList<QPointer<DataSet>> sets = m_dataSets;
-    for (const QPointer<DataSet>& ds : sets)
-        if (ds && ds->isOpen())
-            ds->close();
+    for (const QPointer<DataSet>& ds : sets) {
+        try {
+            if (ds && ds->isOpen())
+                ds->close();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
     QSqlDatabase db = database();
     if (db.isValid() && db.isOpen())
         db.close();
     m_lost = false;
     m_inTransaction = false;
     m_transactionLost = false;
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // The first line of the engine's text, blanks collapsed: libpq adds hints

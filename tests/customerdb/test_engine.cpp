@@ -493,6 +493,40 @@ private:
     }
 
 private slots:
+    // Closing the connection closes every data set and ends the session
+    // even when one of them fails on the way (a detail's pending change
+    // that can no longer be posted); the failure is reported, and a
+    // connection destroyed in that state goes quietly.
+    void disconnectClosesEverythingWhateverFails()
+    {
+        for (const bool destroy : {false, true}) {
+            Table people(conn.get());
+            people.setTableName(QStringLiteral("People"));
+            people.setIndexFieldNames(QStringLiteral("Id"));
+            people.open();
+            addPerson(people, destroy ? 2 : 1, QStringLiteral("ONE"));
+            Table notes(conn.get());
+            notes.setTableName(QStringLiteral("Notes"));
+            notes.setIndexFieldNames(QStringLiteral("PersonId;Seq"));
+            notes.setMasterSource(&people, {QStringLiteral("Id")}, {QStringLiteral("PersonId")});
+            notes.open();
+            notes.append();
+            notes.fieldByName(QStringLiteral("Text")).setValue(QStringLiteral("pending"));
+            conn->exec(QStringLiteral("DROP TABLE %1").arg(conn->quoteName(QStringLiteral("Notes"))));
+            if (destroy) {
+                conn.reset();  // must not end the program
+                QVERIFY(!people.isOpen() && !notes.isOpen());
+                init();
+                continue;
+            }
+            QVERIFY_THROWS_EXCEPTION(EngineError, conn->disconnect());
+            QVERIFY(!people.isOpen() && !notes.isOpen());
+            QVERIFY(!conn->database().isOpen());
+            conn->connect();
+            conn->createSchema();
+        }
+    }
+
     void queryLinesParametersAndBlocks()
     {
         addManyPeople();
