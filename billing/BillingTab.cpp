@@ -8,7 +8,6 @@
 #include "helpers/Command.h"
 #include "helpers/Console.h"
 #include "helpers/EntryRule.h"
-#include "helpers/ConsoleStyle.h"
 #include "helpers/Platform.h"
 
 #include <QElapsedTimer>
@@ -87,11 +86,6 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
     for (QLineEdit* code : {ui->edtAnnProf, ui->edtAnnInst, ui->edtAnnERA, ui->edtMoProf, ui->edtMoERA,
                             ui->edtDAAnnProf, ui->edtDAAnnInst, ui->edtDAAnnERA})
         Trellane::EntryRule::of(code)->setUpperCase(true);
-
-    // The two buttons keep their width: a caption wider than the button in
-    // the workstation's font is drawn a little smaller rather than cut.
-    for (QPushButton* button : {ui->Button11, ui->Button7, ui->btnPreviewM, ui->btnForecast})
-        Trellane::fitCaption(button);
 
     Trellane::onClick(ui->Button11, this, [this] { Button11Click(); });
     Trellane::onClick(ui->Button7, this, [this] { Button7Click(); });

@@ -4,7 +4,6 @@
 #include "customerdb/Engine.h"
 #include "helpers/Command.h"
 #include "helpers/Console.h"
-#include "helpers/ConsoleStyle.h"
 #include "helpers/EntryRule.h"
 #include "helpers/PhoneEdit.h"
 #include "helpers/Platform.h"
@@ -49,8 +48,6 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
 {
     ui->setupUi(this);
     ui->cbDealer->setCurrentIndex(-1);
-    for (QPushButton* button : {ui->Button12, ui->btnPreviewCharges})
-        Trellane::fitCaption(button);
     // The entry limits of the form restrict typing only: a stored value is
     // shown and saved whole.
     for (QLineEdit* e : findChildren<QLineEdit*>()) {

@@ -8,6 +8,7 @@
 #include "customerdb/Settings.h"
 #include "dealers/DealersTab.h"
 #include "helpers/Command.h"
+#include "helpers/ConsoleStyle.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
 #include "releases/ReleaseLookup.h"
@@ -171,6 +172,11 @@ void TfrmMain::buildTabs()
     Trellane::onCommand(m_dealers, &TDealersTab::addChargesClicked, this, [this] { m_billing->Button12Click(); });
     Trellane::onCommand(m_dealers, &TDealersTab::previewChargesClicked, this,
                         [this] { m_billing->btnPreviewDealerClick(); });
+
+    // Every button keeps its designed width: a caption wider than the
+    // button in the workstation's font is drawn a little smaller, not cut.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        Trellane::fitCaption(button);
 }
 
 void TfrmMain::findOrMakeLabel42()

@@ -412,6 +412,7 @@ private slots:
         TDBGrid grid;
         grid.resize(400, 200);
         grid.setDataSet(table.get());
+        grid.setFocusPolicy(Qt::NoFocus);  // no focus outline among the ink
         grid.show();
         QVERIFY(QTest::qWaitForWindowExposed(&grid));
 

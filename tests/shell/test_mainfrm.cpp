@@ -696,9 +696,9 @@ private slots:
         QCOMPARE(add->x(), 641);
     }
 
-    // Every push button of a tab has an Alt letter, and no two controls
-    // shown together share one.
-    void altLettersAreUniquePerTab()
+    // Every push button of a tab shows its whole caption with an Alt
+    // letter, and no two controls shown together share a letter.
+    void buttonsShowTheirCaptionAndAnAltLetter()
     {
         auto frm = makeWindow();
         frm->show();
@@ -712,6 +712,9 @@ private slots:
                 if (!b->isVisibleTo(pages->widget(i)))
                     continue;
                 const QString text = b->text();
+                if (qobject_cast<QPushButton*>(b))
+                    QVERIFY2(b->fontMetrics().horizontalAdvance(QString(text).remove(QLatin1Char('&'))) + 10 <= b->width(),
+                             qPrintable(text));
                 const qsizetype amp = text.indexOf(QLatin1Char('&'));
                 if (amp < 0 || amp + 1 >= text.size()) {
                     QVERIFY2(!qobject_cast<QPushButton*>(b), qPrintable(pages->tabText(i) + ": " + text));
