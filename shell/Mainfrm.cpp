@@ -12,6 +12,7 @@
 #include "helpers/Trellane.h"
 #include "releases/ReleaseLookup.h"
 #include "requests/RequestsTab.h"
+#include "shell/FirstStart.h"
 #include "shell/Outputfrm.h"
 
 #include <QApplication>
@@ -34,7 +35,7 @@ constexpr int kTimer1IntervalMs = 1800000;  // 30 minutes
 
 } // namespace
 
-ShellSettings ShellSettings::fromBuild()
+ShellSettings ShellSettings::fromSite()
 {
     ShellSettings s;
     s.customer = Settings::customerDatabase();
@@ -44,7 +45,7 @@ ShellSettings ShellSettings::fromBuild()
 }
 
 TfrmMain::TfrmMain(QWidget* parent)
-    : TfrmMain(ShellSettings::fromBuild(), parent)
+    : TfrmMain(ShellSettings::fromSite(), parent)
 {
 }
 
@@ -280,7 +281,14 @@ void TfrmMain::FormShow()
     ui->PageControl1->setCurrentWidget(ui->tabAccounts);
 
     // 7./8. Without its databases the console cannot work: say why, then end.
+    // Embedded databases that do not exist yet are offered first; Quit ends
+    // the program without a message.
     try {
+        if (!FirstStart::prepareDatabases(m_data->connTrellaneEMC->settings(), m_data->connMedisoft->settings())) {
+            if (m_terminate)
+                m_terminate();
+            return;
+        }
         openDatabases();
     } catch (...) {
         platform.showError(Trellane::errorText(std::current_exception()));
@@ -294,11 +302,12 @@ void TfrmMain::openDatabases()
     if (auto* lookup = qobject_cast<QLineEdit*>(control(QStringLiteral("edtSubLookup"))))
         lookup->clear();
     TDataModule& dm = *m_data;
-    dm.connTrellaneEMC->connect();
+    Settings::connect(*dm.connTrellaneEMC);
     dm.tblRegistration->open();
     dm.tblDealer->open();
     dm.tblSubmitters->open();
     dm.tblRequests->open();
+    Settings::connect(*dm.connMedisoft);
     dm.tblMWPAT->open();
     // The account search starts in the "Serial Number" order.
     m_accounts->SelectFirstSearchOrder();
