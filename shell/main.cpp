@@ -76,8 +76,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TrellaneEMC Registration Console"));
-    QApplication::setDesktopFileName(QStringLiteral("com.trellaneemc.Tallyhouse"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.trellaneemc.Tallyhouse")));
+    QApplication::setDesktopFileName(QStringLiteral("com.trellaneemc.tallyhouse"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.trellaneemc.tallyhouse")));
     Trellane::useConsoleStyle();
 
     // Outlives the main window, whose end may still show a message.
