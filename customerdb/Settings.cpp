@@ -204,8 +204,20 @@ Site read(const QStringList& files)
     s.releaseShare = r.folder(kReleaseShare, s.dataDirectory + QStringLiteral("/share/Tallyhouse"));
     s.fromWebShare = r.folder(kFromWebShare, s.dataDirectory + QStringLiteral("/share/FromWeb"));
     s.updateServerUrl = r.url(kUpdateServer, QStringLiteral("http://127.0.0.1:8080"));
-    if (!r.problems.isEmpty())
-        throw Error(r.problems.join(QLatin1Char('\n')).toStdString());
+    if (!r.problems.isEmpty()) {
+        // File by file in the order read, by key within a file.
+        QStringList ordered;
+        for (const QString& f : files) {
+            QStringList ofFile;
+            for (const QString& p : std::as_const(r.problems)) {
+                if (p.startsWith(f + QStringLiteral(": ")))
+                    ofFile << p;
+            }
+            ofFile.sort();
+            ordered << ofFile;
+        }
+        throw Error(ordered.join(QLatin1Char('\n')).toStdString());
+    }
     return s;
 }
 
@@ -267,7 +279,12 @@ void connect(Db::Connection& conn)
         // Without a service the libpq environment chose the server.
         if (conn.backend() != Db::Backend::PostgreSQL || conn.settings().pgService.isEmpty())
             throw;
-        throw Db::EngineError(pgServiceFailure(conn.title(), conn.settings().pgService, e.message()), e.nativeCode());
+        // libpq's own words, without the engine's "Unable to connect to ...".
+        QString text = e.message();
+        const QString context = QStringLiteral("Unable to connect to %1: ").arg(conn.name());
+        if (text.startsWith(context))
+            text = text.mid(context.size());
+        throw Db::EngineError(pgServiceFailure(conn.title(), conn.settings().pgService, text), e.nativeCode());
     }
 }
 

@@ -102,9 +102,11 @@ int main(int argc, char* argv[])
     frmOutput->setObjectName(QStringLiteral("frmOutput"));
     frmMain.setFrmOutput(frmOutput);
     if (scripted) {
+        // Ends with status 1 when start-up did not open the databases.
         QObject::connect(&frmMain, &TfrmMain::startUpFinished, &app, [&frmMain] {
             ScriptedStart::printAccounts(frmMain);
-            QMetaObject::invokeMethod(&frmMain, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+            const int status = frmMain.data().tblRegistration->isOpen() ? 0 : 1;
+            QMetaObject::invokeMethod(&frmMain, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
         });
     }
 
