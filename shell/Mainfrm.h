@@ -84,8 +84,9 @@ public:
     QString runUpdateFile() const { return m_runUpdateFile; }
     QString runUpdateDirectory() const { return m_runUpdateDirectory; }
 
-    // What ends the program when the databases cannot be opened at start;
-    // by default it asks the application to quit with exit code 1.
+    // What ends the program when the databases cannot be opened at start or
+    // the first start is answered with Quit; by default it asks the
+    // application to quit with exit code 1.
     void setTerminateHook(std::function<void()> hook) { m_terminate = std::move(hook); }
 
     QTabWidget* PageControl1() const;

@@ -1,7 +1,7 @@
 // Start-up when the databases are not there yet: the first-start question on
 // embedded databases and what each answer makes (only in the configured
-// folder), a half-present pair, and a PostgreSQL service that cannot be
-// reached named with its service file.
+// folder), a half-present pair, and the start-up message naming a PostgreSQL
+// service that cannot be reached.
 #include "customerdb/DataModule.h"
 #include "customerdb/Schema.h"
 #include "releases/ReleaseLookup.h"
@@ -145,31 +145,21 @@ private slots:
         QVERIFY(!QFile::exists(settings.practice.sqliteFile));
     }
 
-    void unreachableServiceIsNamedWithItsFile()
+    // How the message reads is the settings' test; here start-up uses it.
+    void unreachableServiceIsNamed()
     {
         if (!TestDb::isPostgres())
             QSKIP("PostgreSQL only");
-        const QString services = dir->filePath(QStringLiteral("pg_service.conf"));
-        QFile f(services);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("[office_customer]\nhost=%1\nport=1\n").arg(dir->path()).toUtf8());
-        f.close();
-        qputenv("PGSERVICEFILE", services.toUtf8());
+        qputenv("PGSERVICEFILE", dir->filePath(QStringLiteral("pg_service.conf")).toUtf8());
         settings.customer = {Db::Backend::PostgreSQL, {}, QStringLiteral("office_customer"), {}};
-        settings.practice = settings.customer;
-
         auto frm = startUp();
         qunsetenv("PGSERVICEFILE");
-
         QVERIFY(plat->choices.isEmpty());
         QCOMPARE(terminated, 1);
         QCOMPARE(plat->errors.size(), 1);
-        QVERIFY2(plat->errors.first().startsWith(
-                     QStringLiteral("Unable to connect to the customer database through the PostgreSQL service "
-                                    "\"office_customer\" of %1.")
-                         .arg(services)),
+        QVERIFY2(plat->errors.first().startsWith(QStringLiteral("Unable to connect to the customer database through "
+                                                                "the PostgreSQL service \"office_customer\", which")),
                  qPrintable(plat->errors.first()));
-        QVERIFY(plat->errors.first().contains(QLatin1String("\"Using PostgreSQL\" in the README")));
     }
 };
 
