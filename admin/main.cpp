@@ -6,7 +6,8 @@
 //   trellane-admin generate N
 //   trellane-admin datadir
 //
-// Options choosing other databases than the build's defaults:
+// The databases are those of the site settings (customerdb/Settings.h);
+// options choosing others:
 //   --customer-sqlite FILE   --practice-sqlite FILE
 //   --customer-service NAME  --practice-service NAME   (PostgreSQL, libpq services)
 //   --pg-database NAME       (PostgreSQL database of both, libpq environment)
@@ -43,8 +44,16 @@ int main(int argc, char** argv)
         return usage();
     const QString command = args.takeFirst();
 
-    Db::ConnectionSettings customer = Settings::customerDatabase();
-    Db::ConnectionSettings practice = Settings::practiceDatabase();
+    // Settings that cannot be used start nothing.
+    Settings::Site site;
+    try {
+        site = Settings::site();
+    } catch (const Settings::Error& e) {
+        std::fprintf(stderr, "trellane-admin: the settings cannot be used:\n%s\n", e.what());
+        return 1;
+    }
+    Db::ConnectionSettings customer = site.customerDatabase();
+    Db::ConnectionSettings practice = site.practiceDatabase();
     bool reset = false;
     qint64 rows = 0;
     while (!args.isEmpty()) {
@@ -86,20 +95,22 @@ int main(int argc, char** argv)
             QDir().mkpath(QFileInfo(s->sqliteFile).absolutePath());
     }
     if (command == QLatin1String("datadir")) {
-        std::printf("%s\n", qPrintable(Settings::dataDirectory()));
+        std::printf("%s\n", qPrintable(site.dataDirectory));
         return 0;
     }
 
     try {
         Db::Connection customerConn(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog());
         customerConn.setSettings(customer);
-        customerConn.connect();
+        customerConn.setTitle(QStringLiteral("customer database"));
+        Settings::connect(customerConn);
         QStringList problems = customerConn.createSchema();
 
         if (command == QLatin1String("create") || command == QLatin1String("demo")) {
             Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
             practiceConn.setSettings(practice);
-            practiceConn.connect();
+            practiceConn.setTitle(QStringLiteral("practice database"));
+            Settings::connect(practiceConn);
             problems << practiceConn.createSchema();
             // Everything else is made; what is left names the rows to mend.
             for (const QString& p : problems)

@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -26,6 +27,10 @@ public:
     virtual bool askYesNo(const QString& text) = 0;
     // The application's error box: an error that ended a command.
     virtual void showError(const QString& text) = 0;
+    // A question with one button per answer, in the given order; returns the
+    // caption of the button pressed. Escape or closing the box answers with
+    // the last button.
+    virtual QString askChoice(const QString& text, const QStringList& answers) = 0;
 
     // File-save dialog proposing a file name; empty result when cancelled.
     virtual QString getSaveFileName(const QString& proposedName) = 0;

@@ -14,6 +14,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QTimer>
 #include <QWidget>
@@ -59,6 +60,23 @@ void QtPlatform::showError(const QString& text)
 {
     const FocusReturn focus;
     QMessageBox::critical(dialogParent(), QCoreApplication::applicationName(), text, QMessageBox::Ok);
+}
+
+QString QtPlatform::askChoice(const QString& text, const QStringList& answers)
+{
+    const FocusReturn focus;
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text, QMessageBox::NoButton,
+                    dialogParent());
+    QList<QAbstractButton*> buttons;
+    for (const QString& answer : answers)
+        buttons << box.addButton(answer, QMessageBox::AcceptRole);
+    if (buttons.isEmpty())
+        return {};
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.constFirst()));
+    box.setEscapeButton(buttons.constLast());
+    box.exec();
+    const qsizetype chosen = buttons.indexOf(box.clickedButton());
+    return answers.at(chosen < 0 ? answers.size() - 1 : chosen);
 }
 
 QString QtPlatform::getSaveFileName(const QString& proposedName)

@@ -29,6 +29,7 @@ public:
     void showMessage(const QString& text) override;
     bool askYesNo(const QString& text) override;
     void showError(const QString& text) override;
+    QString askChoice(const QString& text, const QStringList& answers) override;
     QString getSaveFileName(const QString& proposedName) override;
     bool execPrintDialog(QPrinter& printer) override;
     void setClipboardText(const QString& text) override;

@@ -1,10 +1,9 @@
 #include "releases/ReleaseLookup.h"
 
 #include "00HelperFiles/UpdateFile.h"
+#include "customerdb/Settings.h"
 #include "helpers/Platform.h"
 #include "helpers/Trellane.h"
-
-#include "SiteConfig.h"
 
 #include <QFile>
 #include <QObject>
@@ -59,7 +58,7 @@ QString localName(const QString& majorVersion)
 
 } // namespace
 
-QString UpdateServerURL() { return QStringLiteral(TRELLANE_UPDATE_SERVER_URL); }
+QString UpdateServerURL() { return Settings::updateServerUrl(); }
 
 int DownloadTimeoutMs() { return downloadTimeoutMs; }
 

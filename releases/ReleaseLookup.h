@@ -23,8 +23,8 @@ private:
     QString m_message;
 };
 
-// "http://" + update server host + ":8080", without a trailing "/"; fixed
-// when the console is built.
+// "http://" + update server host + ":8080", without a trailing "/"; the site
+// settings' value, fixed for the program run.
 QString UpdateServerURL();
 
 // Time limit of one update list download, 30 seconds unless changed.

@@ -5,12 +5,27 @@
 #     small stand-in updater;
 #   - the update server's three update lists under <DATA_DIR>/updateserver,
 #     served on http://127.0.0.1:8080 by Python's http.server, started in the
-#     background unless something already listens there.
+#     background unless something already listens there. The server's process
+#     ID goes into <DATA_DIR>/updateserver.pid when this script started it, for
+#     the caller to stop it (stop-update-server below); the file is removed
+#     when the server was already running.
 # Usage: demo-release.sh DATA_DIR BUILD_DIR
+#        demo-release.sh --stop DATA_DIR   (stops the server it started)
 set -euo pipefail
 
+# Stops the server whose ID the start wrote, if that process is still the
+# update server.
+if [ "${1:-}" = --stop ] && [ $# -eq 2 ]; then
+  pidfile="$(realpath -m "$2")/updateserver.pid"
+  pid=$(cat "$pidfile" 2>/dev/null || true)
+  if [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q 'http.server'; then
+    kill "$pid" && echo "update server: stopped (pid $pid)"
+  fi
+  rm -f "$pidfile"
+  exit 0
+fi
 if [ $# -ne 2 ]; then
-  echo "usage: $0 DATA_DIR BUILD_DIR" >&2
+  echo "usage: $0 DATA_DIR BUILD_DIR | --stop DATA_DIR" >&2
   exit 2
 fi
 data=$(realpath -m "$1")
@@ -51,6 +66,7 @@ host=127.0.0.1
 port=8080
 listening() { (exec 3<>"/dev/tcp/$host/$port") 2>/dev/null; }
 
+rm -f "$data/updateserver.pid"
 if listening; then
   # Something serves the port already (an earlier start, usually): check
   # that it serves these lists.
@@ -81,4 +97,5 @@ for _ in $(seq 1 50); do
   fi
   sleep 0.1
 done
+echo "$pid" > "$data/updateserver.pid"
 echo "update server: http://$host:$port serving $site, pid $pid"

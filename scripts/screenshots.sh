@@ -19,6 +19,7 @@ cmake --build "$build" -j2 --target trellane-admin tallyhouse trellane-screensho
 
 "$build/admin/trellane-admin" demo
 datadir=$("$build/admin/trellane-admin" datadir)
+trap 'bash "$root/scripts/demo-release.sh" --stop "$datadir"' EXIT
 bash "$root/scripts/demo-release.sh" "$datadir" "$build"
 
 QT_QPA_PLATFORM=offscreen "$build/shell/trellane-screenshots" "$out" ${2:+"$2"}

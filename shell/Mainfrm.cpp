@@ -13,6 +13,7 @@
 #include "helpers/Trellane.h"
 #include "releases/ReleaseLookup.h"
 #include "requests/RequestsTab.h"
+#include "shell/FirstStart.h"
 #include "shell/Outputfrm.h"
 
 #include <QApplication>
@@ -36,7 +37,7 @@ constexpr int kStatusShownMs = 6000;
 
 } // namespace
 
-ShellSettings ShellSettings::fromBuild()
+ShellSettings ShellSettings::fromSite()
 {
     ShellSettings s;
     s.customer = Settings::customerDatabase();
@@ -46,7 +47,7 @@ ShellSettings ShellSettings::fromBuild()
 }
 
 TfrmMain::TfrmMain(QWidget* parent)
-    : TfrmMain(ShellSettings::fromBuild(), parent)
+    : TfrmMain(ShellSettings::fromSite(), parent)
 {
 }
 
@@ -314,7 +315,14 @@ void TfrmMain::FormShow()
     ui->PageControl1->setCurrentWidget(ui->tabAccounts);
 
     // 7./8. Without its databases the console cannot work: say why, then end.
+    // Embedded databases that do not exist yet are offered first; Quit ends
+    // the program without a message.
     try {
+        if (!FirstStart::prepareDatabases(m_data->connTrellaneEMC->settings(), m_data->connMedisoft->settings())) {
+            if (m_terminate)
+                m_terminate();
+            return;
+        }
         openDatabases();
     } catch (...) {
         platform.showError(Trellane::errorText(std::current_exception()));
@@ -328,11 +336,12 @@ void TfrmMain::openDatabases()
     if (auto* lookup = qobject_cast<QLineEdit*>(control(QStringLiteral("edtSubLookup"))))
         lookup->clear();
     TDataModule& dm = *m_data;
-    dm.connTrellaneEMC->connect();
+    Settings::connect(*dm.connTrellaneEMC);
     dm.tblRegistration->open();
     dm.tblDealer->open();
     dm.tblSubmitters->open();
     dm.tblRequests->open();
+    Settings::connect(*dm.connMedisoft);
     dm.tblMWPAT->open();
     // The account search starts in the "Serial Number" order.
     m_accounts->SelectFirstSearchOrder();

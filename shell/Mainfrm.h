@@ -35,15 +35,16 @@ struct ShellSettings {
     Db::ConnectionSettings practice;
     QString releaseShare;  // folder holding the current console and its updater
 
-    // The settings this build was made with.
-    static ShellSettings fromBuild();
+    // The site settings (customerdb/Settings.h); throws Settings::Error when
+    // they cannot be used.
+    static ShellSettings fromSite();
 };
 
 class TfrmMain : public QWidget, public Console {
     Q_OBJECT
 
 public:
-    // The build's databases and share.
+    // The databases and share of the site settings.
     explicit TfrmMain(QWidget* parent = nullptr);
     explicit TfrmMain(const ShellSettings& settings, QWidget* parent = nullptr);
     // Runs FormDestroy, then closes the tabs before the components they show.
@@ -86,8 +87,9 @@ public:
     QString runUpdateFile() const { return m_runUpdateFile; }
     QString runUpdateDirectory() const { return m_runUpdateDirectory; }
 
-    // What ends the program when the databases cannot be opened at start;
-    // by default it asks the application to quit with exit code 1.
+    // What ends the program when the databases cannot be opened at start or
+    // the first start is answered with Quit; by default it asks the
+    // application to quit with exit code 1.
     void setTerminateHook(std::function<void()> hook) { m_terminate = std::move(hook); }
 
     QTabWidget* PageControl1() const;

@@ -134,7 +134,7 @@ private slots:
         QCOMPARE(conn->storedSchemaVersion(), 1);
     }
 
-    // The console's databases are build settings: nothing in the
+    // The console's databases come from the site settings: nothing in the
     // environment points it at other files.
     void databasesComeFromTheBuild()
     {

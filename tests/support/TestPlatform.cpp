@@ -26,6 +26,12 @@ bool TestPlatform::askYesNo(const QString& text)
 
 void TestPlatform::showError(const QString& text) { errors << text; }
 
+QString TestPlatform::askChoice(const QString& text, const QStringList& answers)
+{
+    choices << text;
+    return choiceAnswers.isEmpty() ? answers.value(answers.size() - 1) : choiceAnswers.dequeue();
+}
+
 QString TestPlatform::getSaveFileName(const QString& proposedName)
 {
     proposedSaveNames << proposedName;

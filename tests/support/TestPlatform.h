@@ -16,11 +16,13 @@ public:
     QStringList messages;   // plain OK boxes
     QStringList questions;  // Yes/No questions
     QStringList errors;     // the application's error box
+    QStringList choices;    // questions with several answers
     QStringList started;    // programs started: "program|workingDir"
     QStringList downloads;  // urls fetched
 
     // Answers; an empty queue answers No / cancel.
     QQueue<bool> yesNoAnswers;
+    QQueue<QString> choiceAnswers;  // empty: the last answer, as Escape gives
     QQueue<QString> saveFileAnswers;
     QQueue<bool> printDialogAnswers;
 
@@ -38,6 +40,7 @@ public:
     void showMessage(const QString& text) override;
     bool askYesNo(const QString& text) override;
     void showError(const QString& text) override;
+    QString askChoice(const QString& text, const QStringList& answers) override;
     QString getSaveFileName(const QString& proposedName) override;
     bool execPrintDialog(QPrinter& printer) override;
     void setClipboardText(const QString& text) override;
