@@ -77,6 +77,14 @@ public:
         return *it;
     }
 
+    // True when key says "none": the site has no such place; its value is
+    // then empty.
+    bool none(const QString& key) const
+    {
+        const std::optional<Value> v = get(key);
+        return v && v->text.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0;
+    }
+
     // A folder: absolute, or below the home folder with "~/".
     QString folder(const QString& key, const QString& fallback)
     {
@@ -201,9 +209,10 @@ Site read(const QStringList& files)
         kFolder, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/TrellaneEMC"));
     s.customerService = r.service(kCustomerService, QStringLiteral("trellane_customer"));
     s.practiceService = r.service(kPracticeService, QStringLiteral("trellane_practice"));
-    s.releaseShare = r.folder(kReleaseShare, s.dataDirectory + QStringLiteral("/share/Tallyhouse"));
+    s.releaseShare = r.none(kReleaseShare) ? QString()
+                                           : r.folder(kReleaseShare, s.dataDirectory + QStringLiteral("/share/Tallyhouse"));
     s.fromWebShare = r.folder(kFromWebShare, s.dataDirectory + QStringLiteral("/share/FromWeb"));
-    s.updateServerUrl = r.url(kUpdateServer, QStringLiteral("http://127.0.0.1:8080"));
+    s.updateServerUrl = r.none(kUpdateServer) ? QString() : r.url(kUpdateServer, QStringLiteral("http://127.0.0.1:8080"));
     if (!r.problems.isEmpty()) {
         // File by file in the order read, by key within a file.
         QStringList ordered;

@@ -26,9 +26,9 @@ struct Site {
     QString dataDirectory;    // the SQLite files, and the default shares below it
     QString customerService;  // PostgreSQL: libpq service of each database
     QString practiceService;
-    QString releaseShare;     // folder holding the current console and its updater
+    QString releaseShare;     // folder holding the current console and its updater; empty: none
     QString fromWebShare;     // folder of the web sign-up's SFTP request files
-    QString updateServerUrl;  // "http://host:8080", no trailing slash
+    QString updateServerUrl;  // "http://host:8080", no trailing slash; empty: none
 
     // The customer database (connTrellaneEMC) and the practice database
     // (connMedisoft) on the chosen backend.

@@ -3,8 +3,10 @@
 #include "helpers/Platform.h"
 #include "helpers/VersionInfo.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -16,6 +18,16 @@ QString ProgramDirectory()
     // Either separator: the path may be written in Windows notation.
     const qsizetype cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     return path.left(cut + 1);
+}
+
+QString LocalFilesDirectory()
+{
+    const QString dir = ProgramDirectory();
+    if (!dir.startsWith(QLatin1String("/usr/")))
+        return dir;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/TrellaneEMC");
+    QDir().mkpath(data);
+    return data + QLatin1Char('/');
 }
 
 void ReadVersionStrings(const QString& path, QString& fileVersion, QString& productVersion)

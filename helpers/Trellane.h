@@ -10,6 +10,13 @@ namespace Trellane {
 // (the separator stays).
 QString ProgramDirectory();
 
+// The folder of the console's own files (the downloaded update lists, the
+// copy of the updater), with its final separator: the program's directory,
+// as when the program runs from a folder of its own; the user's data folder
+// when the program is installed among the system's programs (under /usr),
+// where a user cannot write and nothing but the package belongs.
+QString LocalFilesDirectory();
+
 // Fills fileVersion and productVersion from the file's version resource
 // (string table 040904E4). A missing file shows "Unable to find " + path and
 // leaves both as they were; a file without a version resource empties both.

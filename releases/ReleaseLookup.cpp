@@ -78,7 +78,7 @@ Lookup prepare(const QString& ProgramName, const QString& MajorVersion)
 {
     const QString upperName = asciiUpper(
         ProgramName.isEmpty() ? Trellane::platform().programFilePath() : ProgramName);
-    const QString dir = Trellane::ProgramDirectory();
+    const QString dir = Trellane::LocalFilesDirectory();
 
     // A list left over from an earlier 2.2/2.3 lookup must never be read in
     // place of a fresh one; a failure to delete it does not matter.
@@ -131,6 +131,8 @@ const QString kEdi = QStringLiteral("TRELEDI.EXE");
 
 void FillEdiVersionsOnShow(const LabelSetter& setLabel)
 {
+    if (UpdateServerURL().isEmpty())
+        return;  // the site has no update server: nothing to show
     QString label = kLabelPrefix + UpdateAvailableVer(kEdi, QStringLiteral("2.2"));
     setLabel(label);
     label += kJoin + UpdateAvailableVer(kEdi, QStringLiteral("2.3"));
@@ -193,7 +195,8 @@ private:
 void RefreshEdiVersionsInBackground(QObject* owner, const LabelSetter& setLabel, const FailureHandler& onFailure)
 {
     // A tick while a refresh still waits for its lists adds no second one.
-    if (owner->findChild<BackgroundRefresh*>(QStringLiteral("EdiVersionRefresh"), Qt::FindDirectChildrenOnly))
+    if (UpdateServerURL().isEmpty()
+        || owner->findChild<BackgroundRefresh*>(QStringLiteral("EdiVersionRefresh"), Qt::FindDirectChildrenOnly))
         return;
     setLabel(QStringLiteral("Looking up current EDI version..."));
     auto* refresh = new BackgroundRefresh(owner, setLabel, onFailure);

@@ -24,7 +24,8 @@ private:
 };
 
 // "http://" + update server host + ":8080", without a trailing "/"; the site
-// settings' value, fixed for the program run.
+// settings' value, fixed for the program run. Empty when the site has no
+// update server: the label then stays empty and nothing is downloaded.
 QString UpdateServerURL();
 
 // Time limit of one update list download, 30 seconds unless changed.
@@ -34,7 +35,8 @@ void SetDownloadTimeoutMs(int ms);
 // The version of ProgramName (a file name such as "TRELEDI.EXE"; empty for
 // the running program) published in the release line MajorVersion ("2.2",
 // "2.3", "3.0"), as "Major.Minor.Release.Build", or empty text when the list
-// has no entry for it. Downloads the list into the program directory first.
+// has no entry for it. Downloads the list into the folder of the console's
+// own files first (Trellane::LocalFilesDirectory).
 // Throws ReleaseError "Error downloading URL: <address>" when the download
 // fails or times out, and UpdateFile::UpdateFileError when the list cannot be
 // read.

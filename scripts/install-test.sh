@@ -45,6 +45,9 @@ grep -qxF "question: No customer database found in $data. [Create empty database
 accounts=$(sed -n 's/^accounts: //p' "$out")
 [ "${accounts:-0}" -gt 0 ] || fail "the Accounts tab shows no accounts"
 grep -qx "panel: RIVERSIDE FAMILY PRACTICE" "$out" || fail "the account panel does not show the first demo account"
+# The site file names no release share and no update server: the first start
+# shows no message and no error besides its question.
+! grep -qE '^(message|error): ' "$out" || fail "the first start showed a message or an error"
 [ -f "$data/Trellaneemc.sqlite" ] && [ -f "$data/mwddf.sqlite" ] || fail "the databases are not in $data"
 [ "$(run /usr/bin/trellane-admin datadir)" = "$data" ] || fail "trellane-admin reads another data folder"
 

@@ -279,15 +279,18 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::FormShow()
 {
     Trellane::Platform& platform = Trellane::platform();
-    const QString programDir = Trellane::ProgramDirectory();
+    const QString programDir = Trellane::LocalFilesDirectory();
     const QDir share(m_releaseShare);
+    // A site without a release share ("none") has nothing to compare with.
+    const bool haveShare = !m_releaseShare.isEmpty();
 
     // 1. The updater is fetched at every start; a failed copy is ignored.
-    platform.copyFile(share.filePath(updaterFileName()), programDir + updaterFileName());
+    if (haveShare)
+        platform.copyFile(share.filePath(updaterFileName()), programDir + updaterFileName());
 
     // 2. An unreachable share shows "Unable to find ..." and yields no version.
     const QString ownVersion = Trellane::GetFileVersion();
-    const QString shareVersion = Trellane::GetFileVersion(share.filePath(consoleFileName()));
+    const QString shareVersion = haveShare ? Trellane::GetFileVersion(share.filePath(consoleFileName())) : QString();
 
     // 3. Any difference, older versions included, starts the updater at exit.
     if (!shareVersion.isEmpty() && shareVersion != ownVersion) {

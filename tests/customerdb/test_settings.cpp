@@ -79,7 +79,8 @@ private slots:
         QCOMPARE(s.releaseShare, data + QStringLiteral("/share/Tallyhouse"));
         QCOMPARE(s.fromWebShare, data + QStringLiteral("/share/FromWeb"));
         QCOMPARE(s.updateServerUrl, QStringLiteral("http://127.0.0.1:8080"));
-        // The file the package installs sets nothing: the same defaults.
+        // The file the package installs keeps the databases' defaults and
+        // names no release share and no update server.
         write(siteFile, [] {
             QFile f(QStringLiteral(TRELLANE_SITE_FILE));
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
@@ -87,6 +88,8 @@ private slots:
         const Settings::Site packaged = Settings::read(Settings::files());
         QCOMPARE(packaged.dataDirectory, data);
         QCOMPARE(packaged.backend, Db::Backend::SQLite);
+        QCOMPARE(packaged.releaseShare, QString());
+        QCOMPARE(packaged.updateServerUrl, QString());
     }
 
     void everyKeyIsRead_data()
@@ -114,6 +117,8 @@ private slots:
                                        << "updateServerUrl" << "http://updates.office:8080";
         QTest::newRow("empty value keeps the default")
             << QByteArray("[UpdateServer]\nUrl=\n") << "updateServerUrl" << "http://127.0.0.1:8080";
+        QTest::newRow("no update server") << QByteArray("[UpdateServer]\nUrl=None\n") << "updateServerUrl" << "";
+        QTest::newRow("no release share") << QByteArray("[Shares]\nRelease=none\n") << "releaseShare" << "";
     }
 
     void everyKeyIsRead()

@@ -3,6 +3,7 @@
 #include "tests/support/TestPlatform.h"
 
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -119,6 +120,13 @@ private slots:
         TestPlatform p;
         p.programPath = program;
         QCOMPARE(ProgramDirectory(), directory);
+        // The console's own files stay beside it, unless it is installed
+        // among the system's programs.
+        QStandardPaths::setTestModeEnabled(true);
+        QCOMPARE(LocalFilesDirectory(), directory);
+        p.programPath = QStringLiteral("/usr/bin/tallyhouse");
+        QCOMPARE(LocalFilesDirectory(),
+                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/TrellaneEMC/"));
     }
 
     void filters_data()

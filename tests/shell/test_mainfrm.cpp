@@ -388,6 +388,19 @@ private slots:
         QCOMPARE(plat->started, update ? QStringList{updater + QLatin1Char('|') + programDir} : QStringList());
     }
 
+    // A site without a release share: nothing is copied, compared or
+    // reported, and nothing starts at exit.
+    void noReleaseShareNoUpdateCheck()
+    {
+        settings.releaseShare.clear();
+        auto frm = makeWindow();
+        frm->FormShow();
+        QVERIFY(plat->messages.isEmpty() && plat->errors.isEmpty());
+        QVERIFY(!QFile::exists(programDir + TfrmMain::updaterFileName()));
+        QCOMPARE(frm->runUpdateFile(), QString());
+        QVERIFY(frm->data().tblMWPAT->isOpen());
+    }
+
     void refusedUpdaterShowsThePlatformsReason()
     {
         placeConsole(kV5000, shareDir());
