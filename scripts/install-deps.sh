@@ -8,7 +8,7 @@ pkgs=(
   libsqlite3-dev libpq-dev postgresql
   llvm-14 lld-14 clang-14 libclang-rt-14-dev binutils
   xvfb xauth imagemagick poppler-utils python3 fonts-dejavu-core fonts-liberation2
-  dpkg-dev lintian desktop-file-utils appstream
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 missing=()
 for p in "${pkgs[@]}"; do
