@@ -36,9 +36,10 @@ QStringList changeCells(const Change& c, const QString& mainTable)
         action = QStringLiteral("Deleted");
     else if (action == QLatin1String("RUN"))
         action = QStringLiteral("Billing run");
-    const QString field = c.table.compare(mainTable, Qt::CaseInsensitive) == 0 || c.table == QLatin1String("BillingRun")
-        ? c.field
-        : c.table + QLatin1Char('.') + c.field;
+    const QString field = c.table == QLatin1String("BillingRun")
+        ? QStringLiteral("%1 run for %2").arg(c.field, c.key.isEmpty() ? QStringLiteral("(no reseller)") : c.key)
+        : c.table.compare(mainTable, Qt::CaseInsensitive) == 0 ? c.field
+                                                               : c.table + QLatin1Char('.') + c.field;
     return {c.when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), c.who, action, field, c.oldValue,
             c.newValue};
 }

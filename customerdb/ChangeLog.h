@@ -26,7 +26,8 @@ struct Change {
 // The columns a change is shown in ("When", "Who", "Change", "Field", "Old
 // value", "New value"), and a change's texts for them: the time in local
 // time, the action in words, a field of another table than mainTable named
-// with its table ("Submitters.IPAddress").
+// with its table ("Submitters.IPAddress"), a billing run as "direct run for
+// M" with its summary as the new value.
 QStringList changeColumns();
 QStringList changeCells(const Change& c, const QString& mainTable);
 
