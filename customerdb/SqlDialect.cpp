@@ -327,10 +327,12 @@ QStringList SqliteDialect::dropRecordTriggers(const TableDef& t) const
 QString SqliteDialect::changeTimeText() const { return QStringLiteral("changed_at"); }
 
 // Booleans as true and false, whole numbers of a REAL without ".0", as
-// PostgreSQL writes them.
+// PostgreSQL writes them; empty text as no value, as it reads.
 QString SqliteDialect::recordText(const QString& ref, FieldType t) const
 {
     switch (t) {
+    case FieldType::Text:
+        return QStringLiteral("NULLIF(CAST(%1 AS TEXT), '')").arg(ref);
     case FieldType::Boolean:
         return QStringLiteral("CASE %1 WHEN 1 THEN 'true' WHEN 0 THEN 'false' ELSE CAST(%1 AS TEXT) END").arg(ref);
     case FieldType::Float:
@@ -651,10 +653,13 @@ QString PostgresDialect::changeTimeText() const
     return QStringLiteral("to_char(changed_at AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.MS')");
 }
 
-// Dates and instants in ISO form whatever the session's DateStyle.
+// Dates and instants in ISO form whatever the session's DateStyle; empty
+// text as no value, as it reads.
 QString PostgresDialect::recordText(const QString& ref, FieldType t) const
 {
     switch (t) {
+    case FieldType::Text:
+        return QStringLiteral("NULLIF((%1)::text, '')").arg(ref);
     case FieldType::Date:
         return QStringLiteral("to_char(%1, 'YYYY-MM-DD')").arg(ref);
     case FieldType::DateTime:
