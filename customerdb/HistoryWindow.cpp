@@ -81,7 +81,7 @@ THistoryWindow::THistoryWindow(QWidget* parent)
     layout->addWidget(m_heading);
     layout->addWidget(m_view);
     layout->addWidget(buttons);
-    resize(780, 420);
+    resize(860, 460);
 }
 
 void THistoryWindow::showHistory(Db::Connection& conn, const QStringList& tables, const QString& key, const QString& what)
@@ -97,7 +97,7 @@ void THistoryWindow::showHistory(Db::Connection& conn, const QStringList& tables
     m_view->resizeColumnsToContents();
     // Long values are cut in their column; the whole text is the tooltip.
     for (int c = 0; c < m_model->columnCount() - 1; ++c)
-        m_view->setColumnWidth(c, qMin(m_view->columnWidth(c), 220));
+        m_view->setColumnWidth(c, qMin(m_view->columnWidth(c), 260));
     m_view->scrollToTop();
 }
 
