@@ -153,7 +153,14 @@ static QString recordTriggerName(const TableDef& t, const QString& op = QString(
     return name;
 }
 
-static const char* const kOperations[] = {"INSERT", "UPDATE", "DELETE"};
+static QString updateTriggerName(const TableDef& t, const FieldDef& f)
+{
+    return recordTriggerName(t, QStringLiteral("update_") + SqlDialect::objectName(f.name));
+}
+
+// The operations a SQLite session records with one trigger each; updates
+// have one per column.
+static const char* const kRowOperations[] = {"INSERT", "DELETE"};
 
 // ---- SQLite -----------------------------------------------------------------
 
@@ -302,16 +309,34 @@ QStringList SqliteDialect::changeLogSchema() const
 
 // Triggers of this session (TEMP): they live as long as the connection and
 // put the workstation's user into the record. Other programs writing the
-// file are neither recorded nor hindered.
+// file are neither recorded nor hindered. An update is recorded by one
+// trigger per column (AFTER UPDATE OF it): a statement compiles and runs the
+// triggers of the columns it sets only, where one trigger comparing every
+// column would double the time of a Save that changes one.
 QStringList SqliteDialect::recordTriggers(const TableDef& t, const QString& user) const
 {
     QStringList statements = dropRecordTriggers(t);
-    const QStringList timeAndUser{QStringLiteral("strftime('%Y-%m-%d %H:%M:%f','now')"), textLiteral(user)};
-    for (const char* op : kOperations) {
-        const QString name = recordTriggerName(t, QLatin1String(op));
+    const QString now = QStringLiteral("strftime('%Y-%m-%d %H:%M:%f','now')");
+    const QStringList timeAndUser{now, textLiteral(user)};
+    const QString table = quoteName(t.name);
+    for (const char* op : kRowOperations) {
         statements << QStringLiteral("CREATE TEMP TRIGGER %1 AFTER %2 ON main.%3 BEGIN %4; END")
-                          .arg(name, QLatin1String(op), quoteName(t.name),
+                          .arg(recordTriggerName(t, QLatin1String(op)), QLatin1String(op), table,
                                recordStatement(t, QLatin1String(op), QStringLiteral("IS NOT"), timeAndUser));
+    }
+    const FieldDef* keyField = t.field(t.recordKey);
+    const QString key = recordText(QStringLiteral("NEW.") + quoteName(t.recordKey), keyField ? keyField->type : FieldType::Integer);
+    for (const FieldDef& f : t.fields) {
+        if (f.calculated)
+            continue;
+        const QString column = quoteName(f.name);
+        const QString o = recordText(QStringLiteral("OLD.") + column, f.type);
+        const QString n = recordText(QStringLiteral("NEW.") + column, f.type);
+        statements << QStringLiteral("CREATE TEMP TRIGGER %1 AFTER UPDATE OF %2 ON main.%3 WHEN %4 IS NOT %5 BEGIN "
+                                     "INSERT INTO \"ChangeLog\" (changed_at, changed_by, table_name, row_key, action, "
+                                     "field_name, old_value, new_value) VALUES (%6, %7, %8, %9, 'UPDATE', %10, %4, %5); END")
+                          .arg(updateTriggerName(t, f), column, table, o, n, now, textLiteral(user), textLiteral(t.name), key)
+                          .arg(textLiteral(f.name));
     }
     return statements;
 }
@@ -319,8 +344,11 @@ QStringList SqliteDialect::recordTriggers(const TableDef& t, const QString& user
 QStringList SqliteDialect::dropRecordTriggers(const TableDef& t) const
 {
     QStringList statements;
-    for (const char* op : kOperations)
+    for (const char* op : kRowOperations)
         statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(recordTriggerName(t, QLatin1String(op)));
+    for (const FieldDef& f : t.fields)
+        if (!f.calculated)
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(updateTriggerName(t, f));
     return statements;
 }
 
