@@ -219,6 +219,7 @@ private slots:
         }
         QSqlDatabase::removeDatabase(login);
         const QList<Change> c = of(QStringLiteral("Registration"), QStringLiteral("3"));
+        QCOMPARE(c.size(), 3);
         QCOMPARE(QStringList({c[0].who, c[0].field, c[0].oldValue, c[0].newValue}),
                  QStringList({login, QStringLiteral("City"), QStringLiteral("DAYTON"), QStringLiteral("AKRON")}));
         QCOMPARE(billingRuns(*conn).value(0).who, login);
