@@ -16,20 +16,15 @@ const QStringList kAllRights{QStringLiteral("SELECT"), QStringLiteral("INSERT"),
 
 QStringList rightsOf(const TableDef& t) { return t.consoleRights.isEmpty() ? kAllRights : t.consoleRights; }
 
-// A role's name quoted as it is written, capitals kept.
-QString quoteRole(const QString& role)
+// A role's or schema's name quoted as it is written, capitals kept.
+QString quoteIdentifier(const QString& name)
 {
-    QString r = role;
+    QString r = name;
     r.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + r + QLatin1Char('"');
 }
 
-QString literal(const QString& s)
-{
-    QString t = s;
-    t.replace(QLatin1Char('\''), QStringLiteral("''"));
-    return QLatin1Char('\'') + t + QLatin1Char('\'');
-}
+QString literal(const QString& s) { return SqlDialect::textLiteral(s); }
 
 // The first column of every row of a statement.
 QStringList column(Connection& conn, const QString& sql)
@@ -118,8 +113,8 @@ QStringList accessProblems(Connection& conn)
                                                                  "WHERE pg_table_is_visible(c.oid) AND NOT t.tgisinternal "
                                                                  "AND t.tgenabled <> 'D'"));
         for (const TableDef& t : catalog.tables) {
-            const QString name = QStringLiteral("tr_%1_record").arg(SqlDialect::objectName(t.name));
-            if (!t.recordKey.isEmpty() && usable.contains(sql.storedTableName(t.name)) && !triggers.contains(name))
+            if (!t.recordKey.isEmpty() && usable.contains(sql.storedTableName(t.name))
+                && !triggers.contains(SqlDialect::recordTriggerName(t)))
                 problems << QStringLiteral("the changes of %1 are not recorded").arg(t.name);
         }
     }
@@ -133,7 +128,7 @@ QStringList accessProblems(Connection& conn)
             pairs << QStringLiteral("(%1, %2, %3)").arg(literal(t.name), literal(conn.quoteName(t.name)), literal(right));
     }
     if (hasLog)
-        pairs << QStringLiteral("('ChangeLog', 'changelog', 'SELECT')");
+        pairs << QStringLiteral("('ChangeLog', %1, 'SELECT')").arg(literal(conn.quoteName(QStringLiteral("ChangeLog"))));
     if (pairs.isEmpty())
         return problems;
     conn.connect();
@@ -185,11 +180,11 @@ void grantConsoleRole(Connection& conn, const QString& role)
 {
     requirePostgres(conn);
     checkRoleName(role);
-    const QString r = quoteRole(role);
+    const QString r = quoteIdentifier(role);
     if (!roleExists(conn, role))
         conn.exec(QStringLiteral("CREATE ROLE %1 NOLOGIN").arg(r));
     const QString schema = conn.scalar(QStringLiteral("SELECT current_schema()")).toString();
-    const QString sq = quoteRole(schema);
+    const QString sq = quoteIdentifier(schema);
     conn.exec(QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(sq, r));
     // Nobody else makes tables beside the console's (only a warning when
     // the schema is not ours).
@@ -204,8 +199,9 @@ void grantConsoleRole(Connection& conn, const QString& role)
             conn.exec(QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2").arg(sequence, r));
     }
     if (conn.catalog().recordsChanges()) {
-        conn.exec(QStringLiteral("REVOKE ALL ON changelog FROM %1").arg(r));
-        conn.exec(QStringLiteral("GRANT SELECT ON changelog TO %1").arg(r));
+        const QString log = conn.quoteName(QStringLiteral("ChangeLog"));
+        conn.exec(QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(log, r));
+        conn.exec(QStringLiteral("GRANT SELECT ON %1 TO %2").arg(log, r));
         conn.exec(QStringLiteral("GRANT EXECUTE ON FUNCTION trellane_record_run(TEXT, TEXT, TEXT) TO %1").arg(r));
     }
 }
@@ -218,10 +214,10 @@ QString grantLogin(Connection& conn, const QString& login, const QString& role)
         throw EngineError(QStringLiteral("The role \"%1\" does not exist; \"trellane-admin create\" makes it.").arg(role));
     QString done;
     if (!roleExists(conn, login)) {
-        conn.exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(quoteRole(login)));
+        conn.exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(quoteIdentifier(login)));
         done = QStringLiteral("Made the login \"%1\" (without a password). ").arg(login);
     }
-    conn.exec(QStringLiteral("GRANT %1 TO %2").arg(quoteRole(role), quoteRole(login)));
+    conn.exec(QStringLiteral("GRANT %1 TO %2").arg(quoteIdentifier(role), quoteIdentifier(login)));
     return done + QStringLiteral("\"%1\" may use the console's databases as a member of \"%2\".").arg(login, role);
 }
 
@@ -236,7 +232,7 @@ QString revokeLogin(Connection& conn, const QString& login, const QString& role)
                                                 {role, login})
                                            .toInt())
         return QStringLiteral("\"%1\" is not a member of \"%2\"; nothing to take away.").arg(login, role);
-    conn.exec(QStringLiteral("REVOKE %1 FROM %2").arg(quoteRole(role), quoteRole(login)));
+    conn.exec(QStringLiteral("REVOKE %1 FROM %2").arg(quoteIdentifier(role), quoteIdentifier(login)));
     return QStringLiteral("\"%1\" is no longer a member of \"%2\" and may no longer use the console's databases.").arg(login, role);
 }
 

@@ -98,7 +98,7 @@ static QVariant centsText(const QVariant& v)
 
 // ---- The record of changes ----------------------------------------------------
 
-static QString textLiteral(const QString& s)
+QString SqlDialect::textLiteral(const QString& s)
 {
     QString t = s;
     t.replace(QLatin1Char('\''), QStringLiteral("''"));
@@ -145,17 +145,20 @@ QString SqlDialect::recordStatement(const TableDef& t, const QString& op, const 
              rows.join(QStringLiteral(" UNION ALL ")), kept);
 }
 
-static QString recordTriggerName(const TableDef& t, const QString& op = QString())
+QString SqlDialect::recordTriggerName(const TableDef& t)
 {
-    QString name = QStringLiteral("tr_%1_record").arg(SqlDialect::objectName(t.name));
-    if (!op.isEmpty())
-        name += QLatin1Char('_') + op.toLower();
-    return name;
+    return QStringLiteral("tr_%1_record").arg(objectName(t.name));
+}
+
+// A SQLite session's trigger of one operation (or one updated column).
+static QString sessionTriggerName(const TableDef& t, const QString& op)
+{
+    return SqlDialect::recordTriggerName(t) + QLatin1Char('_') + op.toLower();
 }
 
 static QString updateTriggerName(const TableDef& t, const FieldDef& f)
 {
-    return recordTriggerName(t, QStringLiteral("update_") + SqlDialect::objectName(f.name));
+    return sessionTriggerName(t, QStringLiteral("update_") + SqlDialect::objectName(f.name));
 }
 
 // The operations a SQLite session records with one trigger each; updates
@@ -321,7 +324,7 @@ QStringList SqliteDialect::recordTriggers(const TableDef& t, const QString& user
     const QString table = quoteName(t.name);
     for (const char* op : kRowOperations) {
         statements << QStringLiteral("CREATE TEMP TRIGGER %1 AFTER %2 ON main.%3 BEGIN %4; END")
-                          .arg(recordTriggerName(t, QLatin1String(op)), QLatin1String(op), table,
+                          .arg(sessionTriggerName(t, QLatin1String(op)), QLatin1String(op), table,
                                recordStatement(t, QLatin1String(op), QStringLiteral("IS NOT"), timeAndUser));
     }
     const FieldDef* keyField = t.field(t.recordKey);
@@ -345,7 +348,7 @@ QStringList SqliteDialect::dropRecordTriggers(const TableDef& t) const
 {
     QStringList statements;
     for (const char* op : kRowOperations)
-        statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(recordTriggerName(t, QLatin1String(op)));
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(sessionTriggerName(t, QLatin1String(op)));
     for (const FieldDef& f : t.fields)
         if (!f.calculated)
             statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(updateTriggerName(t, f));

@@ -74,6 +74,12 @@ public:
     // Expression reading a change's time as UTC text "yyyy-MM-dd HH:mm:ss.zzz".
     virtual QString changeTimeText() const = 0;
 
+    // A text as an SQL literal, quotes doubled.
+    static QString textLiteral(const QString& s);
+    // The name of the trigger (PostgreSQL; on SQLite the stem of the
+    // triggers) that records t's changes.
+    static QString recordTriggerName(const TableDef& t);
+
     // A name for an index, sequence or trigger made of declared names:
     // lower-case ASCII letters and digits, anything else as "_".
     static QString objectName(const QString& s);
