@@ -142,6 +142,7 @@ void TAccountsTab::connectCommands()
     onClick(ui->Button13, this, [this] { Button13Click(); });
     onClick(ui->Button5, this, [this] { Button5Click(); });
     onClick(ui->btnUpdate, this, [this] { btnUpdateClick(); });
+    onClick(ui->btnHistory, this, [this] { btnHistoryClick(); });
     Trellane::onCommand(ui->cbAcctIdx, &QComboBox::currentIndexChanged, this, [this](int) { cbAcctIdxChange(); });
     Trellane::onCommand(ui->edtAcctSrch, &QLineEdit::textChanged, this, [this](const QString&) { edtAcctSrchChange(); });
 
@@ -660,4 +661,28 @@ void TAccountsTab::btnUpdateClick()
         Trellane::platform().showMessage(QString::fromUtf8(e.what()) + QStringLiteral("::0"));
         pat->cancel();
     }
+}
+
+// ---- History ------------------------------------------------------------------
+
+void TAccountsTab::btnHistoryClick()
+{
+    Db::Table& reg = *m_console.data().tblRegistration;
+    if (m_addingAccount || !reg.isOpen() || reg.isEmpty()) {
+        Trellane::platform().showMessage(m_addingAccount ? QStringLiteral("The new account has no history yet.")
+                                                         : QStringLiteral("No account is shown."));
+        return;
+    }
+    const QString serial = reg.fieldByName(QStringLiteral("SerialNumber")).asString();
+    const QString name = reg.fieldByName(QStringLiteral("RegisterName")).asString().trimmed();
+    if (!m_history) {
+        m_history = new THistoryWindow(m_console.window());
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_history->showHistory(*m_console.data().connTrellaneEMC, {QStringLiteral("Registration"), QStringLiteral("Submitters")},
+                           serial,
+                           name.isEmpty() ? QStringLiteral("account %1").arg(serial)
+                                          : QStringLiteral("account %1 (%2)").arg(serial, name));
+    m_history->show();
+    m_history->raise();
 }

@@ -3,6 +3,8 @@
 // panel below. The panel is not bound to the table: LoadAccount copies the
 // current Registration record into it after every cursor move, and only
 // "&Save" writes the boxes back.
+#include "customerdb/HistoryWindow.h"
+
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -14,6 +16,7 @@
 class Console;
 class QAbstractButton;
 class TDatePicker;
+
 
 namespace Ui {
 class AccountsTab;
@@ -60,6 +63,11 @@ public:
     // "Update Medisoft": copies the panel into the account's patient record.
     void btnUpdateClick();
 
+    // "History": the recorded changes of the current account and of its
+    // submitter IDs, in a window of their own (one, shown again each time).
+    void btnHistoryClick();
+    THistoryWindow* historyWindow() const { return m_history; }
+
 signals:
     // After every load of the panel: true when the loaded account belongs to
     // a reseller (not the vendor's own "M"), whose charges the Dealers tab's
@@ -99,4 +107,5 @@ private:
     // A stored core product that is not in the list: kept so that saving
     // the account does not blank it.
     QString m_unlistedCoreProduct;
+    QPointer<THistoryWindow> m_history;
 };

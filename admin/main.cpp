@@ -1,10 +1,14 @@
 // trellane-admin: creates or upgrades the customer and practice databases,
-// loads the demo data set, and generates large data sets for benchmarks.
+// loads the demo data set, generates large data sets for benchmarks, keeps
+// the consoles' role and staff logins (PostgreSQL), and prints the record of
+// changes.
 //
-//   trellane-admin create
+//   trellane-admin create [--console-role NAME]
 //   trellane-admin demo [--reset]
 //   trellane-admin generate N
 //   trellane-admin datadir
+//   trellane-admin grant LOGIN | revoke LOGIN [--console-role NAME]
+//   trellane-admin history SERIAL | --dealer CODE | --runs
 //
 // The databases are those of the site settings (customerdb/Settings.h);
 // options choosing others:
@@ -12,6 +16,8 @@
 //   --customer-service NAME  --practice-service NAME   (PostgreSQL, libpq services)
 //   --pg-database NAME       (PostgreSQL database of both, libpq environment)
 #include "admin/DemoData.h"
+#include "customerdb/Access.h"
+#include "customerdb/ChangeLog.h"
 #include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "customerdb/Settings.h"
@@ -29,9 +35,42 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: trellane-admin create | demo [--reset] | generate N | datadir\n"
+                 "                      | grant LOGIN | revoke LOGIN | history SERIAL | history --dealer CODE\n"
+                 "                      | history --runs\n"
+                 "       [--console-role NAME]\n"
                  "       [--customer-sqlite FILE] [--practice-sqlite FILE]\n"
                  "       [--customer-service NAME] [--practice-service NAME] [--pg-database NAME]\n");
     return 2;
+}
+
+// A value on one line of tab-separated output: tabs, line breaks and
+// backslashes written as \t, \n and \\.
+QString oneLine(const QString& value)
+{
+    QString out;
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else if (c != QLatin1Char('\r'))
+            out += c;
+    }
+    return out;
+}
+
+// The changes as the History window lists them, one tab-separated line
+// each, newest first.
+void printChanges(const QList<Db::Change>& changes, const QString& mainTable)
+{
+    for (const Db::Change& c : changes) {
+        QStringList cells = Db::changeCells(c, mainTable);
+        for (QString& cell : cells)
+            cell = oneLine(cell);
+        std::printf("%s\n", qPrintable(cells.join(QLatin1Char('\t'))));
+    }
 }
 
 } // namespace
@@ -56,6 +95,10 @@ int main(int argc, char** argv)
     Db::ConnectionSettings practice = site.practiceDatabase();
     bool reset = false;
     qint64 rows = 0;
+    QString consoleRole = Db::kConsoleRole;
+    QString subject;  // grant and revoke: the login; history: the account
+    QString dealer;
+    bool runs = false;
     while (!args.isEmpty()) {
         const QString a = args.takeFirst();
         auto value = [&]() -> QString {
@@ -67,6 +110,12 @@ int main(int argc, char** argv)
         };
         if (a == QLatin1String("--reset")) {
             reset = true;
+        } else if (a == QLatin1String("--console-role")) {
+            consoleRole = value();
+        } else if (a == QLatin1String("--dealer") && command == QLatin1String("history")) {
+            dealer = value();
+        } else if (a == QLatin1String("--runs") && command == QLatin1String("history")) {
+            runs = true;
         } else if (a == QLatin1String("--customer-sqlite")) {
             customer = {Db::Backend::SQLite, value(), {}, {}};
         } else if (a == QLatin1String("--practice-sqlite")) {
@@ -79,6 +128,10 @@ int main(int argc, char** argv)
             const QString db = value();
             customer = {Db::Backend::PostgreSQL, {}, customer.pgService, db};
             practice = {Db::Backend::PostgreSQL, {}, practice.pgService, db};
+        } else if ((command == QLatin1String("grant") || command == QLatin1String("revoke")
+                    || command == QLatin1String("history"))
+                   && subject.isEmpty() && !a.startsWith(QLatin1String("--"))) {
+            subject = a;
         } else if (command == QLatin1String("generate") && rows == 0) {
             bool ok = false;
             rows = a.toLongLong(&ok);
@@ -103,13 +156,57 @@ int main(int argc, char** argv)
         Db::Connection customerConn(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog());
         customerConn.setSettings(customer);
         customerConn.setTitle(QStringLiteral("customer database"));
+        Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
+        practiceConn.setSettings(practice);
+        practiceConn.setTitle(QStringLiteral("practice database"));
         Settings::connect(customerConn);
-        QStringList problems = customerConn.createSchema();
 
+        // Reading the record, and the logins, change no table.
+        if (command == QLatin1String("history")) {
+            if (int(!subject.isEmpty()) + int(!dealer.isEmpty()) + int(runs) != 1)
+                return usage();
+            if (runs) {
+                printChanges(Db::billingRuns(customerConn), QStringLiteral("BillingRun"));
+            } else if (!dealer.isEmpty()) {
+                printChanges(Db::changesOf(customerConn, {QStringLiteral("Dealers")}, dealer), QStringLiteral("Dealers"));
+            } else {
+                bool ok = false;
+                subject.toInt(&ok);
+                if (!ok) {
+                    std::fprintf(stderr, "\"%s\" is not an account's serial number.\n", qPrintable(subject));
+                    return 2;
+                }
+                printChanges(Db::changesOf(customerConn, {QStringLiteral("Registration"), QStringLiteral("Submitters")},
+                                           QString::number(subject.toInt())),
+                             QStringLiteral("Registration"));
+            }
+            return 0;
+        }
+        if (command == QLatin1String("grant") || command == QLatin1String("revoke")) {
+            if (subject.isEmpty())
+                return usage();
+            Settings::connect(practiceConn);
+            // Roles belong to the server: a practice database on another
+            // server needs the login there too.
+            auto server = [](Db::Connection& conn) {
+                return conn.backend() == Db::Backend::PostgreSQL
+                    ? conn.scalar(QStringLiteral("SELECT pg_postmaster_start_time()::text || ' ' || current_setting('port')")).toString()
+                    : QString();
+            };
+            QList<Db::Connection*> servers{&customerConn};
+            if (practiceConn.backend() == Db::Backend::PostgreSQL && server(practiceConn) != server(customerConn))
+                servers << &practiceConn;
+            for (Db::Connection* conn : servers) {
+                const QString done = command == QLatin1String("grant") ? Db::grantLogin(*conn, subject, consoleRole)
+                                                                        : Db::revokeLogin(*conn, subject, consoleRole);
+                std::printf("%s%s\n", servers.size() > 1 ? qPrintable(conn->title() + QStringLiteral(": ")) : "",
+                            qPrintable(done));
+            }
+            return 0;
+        }
+
+        QStringList problems = customerConn.createSchema();
         if (command == QLatin1String("create") || command == QLatin1String("demo")) {
-            Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
-            practiceConn.setSettings(practice);
-            practiceConn.setTitle(QStringLiteral("practice database"));
             Settings::connect(practiceConn);
             problems << practiceConn.createSchema();
             // Everything else is made; what is left names the rows to mend.
@@ -122,6 +219,14 @@ int main(int argc, char** argv)
                 }
                 std::printf("Databases ready (schema version %d and %d).\n", customerConn.storedSchemaVersion(),
                             practiceConn.storedSchemaVersion());
+                if (customer.backend == Db::Backend::PostgreSQL || practice.backend == Db::Backend::PostgreSQL) {
+                    for (Db::Connection* conn : {&customerConn, &practiceConn})
+                        if (conn->backend() == Db::Backend::PostgreSQL)
+                            Db::grantConsoleRole(*conn, consoleRole);
+                    std::printf("Consoles work as members of the role \"%s\"; add a staff login with "
+                                "\"trellane-admin grant LOGIN\".\n",
+                                qPrintable(consoleRole));
+                }
                 return 0;
             }
             const DemoData::Summary s = DemoData::load(customerConn, practiceConn, reset);

@@ -16,6 +16,7 @@ benches=("$build/bench/bench_engine")
 benches+=("$build/bench/keystroke/bench_keystroke")
 benches+=("$build/bench/requests/bench_requests")
 benches+=("$build/bench/billing/bench_billing")
+benches+=("$build/bench/record/bench_record")
 
 db="$work/customer-$rows.sqlite"
 if [ ! -f "$db" ]; then
@@ -34,10 +35,13 @@ createdb bench_requests
 createdb bench_report
 createdb bench_billing_customer
 createdb bench_billing_practice
+createdb bench_record_customer
+createdb bench_record_practice
 "$build/admin/trellane-admin" generate "$rows" --pg-database bench_customer >&2
 for b in "${benches[@]}"; do
   TRELLANE_BENCH_BACKEND=postgres PGDATABASE=bench_customer \
     TRELLANE_BENCH_REQUESTS_PGDB=bench_requests TRELLANE_BENCH_REPORT_PGDB=bench_report \
-    TRELLANE_BENCH_BILLING_DBS="bench_billing_customer bench_billing_practice" "$b"
+    TRELLANE_BENCH_BILLING_DBS="bench_billing_customer bench_billing_practice" \
+    TRELLANE_BENCH_RECORD_DBS="bench_record_customer bench_record_practice" "$b"
 done
 

@@ -256,6 +256,13 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     } catch (const Db::EngineError& e) {
         if (preview)
             throw;
+        // What was posted is recorded; the error that ended the run is the
+        // one reported.
+        try {
+            Billing::recordRun(*data.connTrellaneEMC, mode, dealerCode, count, posting,
+                               QStringLiteral("ended by an error after %1 of %2 accounts").arg(count).arg(total));
+        } catch (const Db::EngineError&) {
+        }
         // The output window stays hidden: the error box says how far the
         // run got. Each account is posted whole or not at all.
         throw Db::EngineError(e.message() + QLatin1Char('\n')
@@ -265,6 +272,15 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
     }
     m_feedback->finished();
     progressShown = false;
+    if (!preview) {
+        try {
+            Billing::recordRun(*data.connTrellaneEMC, mode, dealerCode, count, posting,
+                               cancelled ? QStringLiteral("cancelled after %1 of %2 accounts").arg(count).arg(total) : QString());
+        } catch (const Db::EngineError& e) {
+            throw Db::EngineError(QStringLiteral("The charges were posted, but the run could not be recorded: ") + e.message(),
+                                  e.nativeCode());
+        }
+    }
 
     QStringList log = preview ? report.lines(cancelled ? count : -1, total) : posting.log();
     if (cancelled && !preview)

@@ -330,6 +330,7 @@ void RenewalPosting::post(const AccountPlan& plan)
     const qsizetype logMark = m_log.size();
     const int casesBefore = m_casesAdded;
     const int chargesBefore = m_chargesPosted;
+    const qint64 centsBefore = m_centsPosted;
     conn.beginTransaction();
     try {
         if (plan.addCase)
@@ -346,6 +347,7 @@ void RenewalPosting::post(const AccountPlan& plan)
         m_log.erase(m_log.begin() + logMark, m_log.end());
         m_casesAdded = casesBefore;
         m_chargesPosted = chargesBefore;
+        m_centsPosted = centsBefore;
         throw;
     }
 }
@@ -520,8 +522,23 @@ void RenewalPosting::writeCharge(const QString& code, const QString& description
         writePending();
     m_existing.append({code, expiry});
     ++m_chargesPosted;
+    m_centsPosted += cents;
     m_log << QStringLiteral("Added Renewal ") + code + QLatin1Char(' ') + slashDate(expiry)
             + QStringLiteral(" for Chart: ") + m_chart;
+}
+
+void recordRun(Db::Connection& customer, Mode mode, const QString& dealerCode, qint64 accounts,
+               const RenewalPosting& posting, const QString& ending)
+{
+    QString summary = QStringLiteral("%1 accounts, %2 cases, %3 charges, total %4")
+                          .arg(accounts)
+                          .arg(posting.casesAdded())
+                          .arg(posting.chargesPosted())
+                          .arg(formatAmount(posting.centsPosted()));
+    if (!ending.isEmpty())
+        summary += QStringLiteral("; ") + ending;
+    Db::recordBillingRun(customer, mode == Mode::Direct ? QStringLiteral("direct") : QStringLiteral("reseller"),
+                         dealerCode.isNull() ? QString(QLatin1String("")) : dealerCode, summary);
 }
 
 } // namespace Billing

@@ -136,6 +136,7 @@ public:
     const QStringList& log() const { return m_log; }
     int casesAdded() const { return m_casesAdded; }
     int chargesPosted() const { return m_chargesPosted; }
+    qint64 centsPosted() const { return m_centsPosted; }  // the posted charges' total
 
 private:
     struct Default {
@@ -188,6 +189,14 @@ private:
     QStringList m_log;
     int m_casesAdded = 0;
     int m_chargesPosted = 0;
+    qint64 m_centsPosted = 0;
 };
+
+// Adds a billing run's entry to the customer database's record of changes:
+// who ran which run (direct, or the reseller's), when, how many accounts it
+// went through, the cases and charges it posted and their total; ending
+// says how a run that did not finish ended. Throws EngineError.
+void recordRun(Db::Connection& customer, Mode mode, const QString& dealerCode, qint64 accounts,
+               const RenewalPosting& posting, const QString& ending = QString());
 
 } // namespace Billing

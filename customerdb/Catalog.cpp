@@ -45,4 +45,12 @@ const TableDef* Catalog::table(const QString& n) const
     return nullptr;
 }
 
+bool Catalog::recordsChanges() const
+{
+    for (const TableDef& t : tables)
+        if (!t.recordKey.isEmpty())
+            return true;
+    return false;
+}
+
 } // namespace Db

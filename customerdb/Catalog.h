@@ -28,6 +28,13 @@ struct TableDef {
     // An integer field the database fills when a row is posted without it
     // (a practice case's number); empty when none.
     QString autoNumberField;
+    // The column whose value names a row in the record of changes (the
+    // ChangeLog table): every insert, update and delete of the table is
+    // recorded under it. Empty: the table's changes are not recorded.
+    QString recordKey;
+    // What a console may do with the table's rows (PostgreSQL privileges);
+    // empty: SELECT, INSERT, UPDATE and DELETE.
+    QStringList consoleRights;
 
     const FieldDef* field(const QString& name) const;  // case-insensitive
     const IndexDef* indexByName(const QString& name) const;
@@ -41,6 +48,9 @@ struct Catalog {
     int schemaVersion = 1;
     QList<TableDef> tables;
     const TableDef* table(const QString& name) const;  // case-insensitive
+    // Whether some table's changes are recorded (the database then holds
+    // the ChangeLog table).
+    bool recordsChanges() const;
 };
 
 } // namespace Db

@@ -1,5 +1,6 @@
 #include "customerdb/Connection.h"
 
+#include "customerdb/ChangeLog.h"
 #include "customerdb/DataSet.h"
 
 #include <QDir>
@@ -90,6 +91,43 @@ void Connection::openDatabase(QSqlDatabase& db)
     for (const QString& statement : dialect().sessionSetup())
         q.exec(statement);
     m_inTransaction = false;
+    recordSession();
+}
+
+// An SQLite session records its changes through triggers of its own, once
+// the database holds the recorded tables and the record.
+void Connection::recordSession()
+{
+    if (m_settings.backend != Backend::SQLite || !m_catalog->recordsChanges())
+        return;
+    const QStringList present = database().tables();
+    if (!present.contains(QStringLiteral("ChangeLog")))
+        return;
+    for (const TableDef& t : m_catalog->tables)
+        if (!t.recordKey.isEmpty() && !present.contains(t.name))
+            return;
+    startRecording();
+}
+
+void Connection::setRecordingUser(const QString& user)
+{
+    m_recordingUser = user;
+    if (isConnected())
+        recordSession();
+}
+
+QString Connection::recordingUser() const
+{
+    return m_recordingUser.isEmpty() ? workstationUser() : m_recordingUser;
+}
+
+void Connection::startRecording()
+{
+    const QString user = recordingUser();
+    for (const TableDef& t : m_catalog->tables)
+        if (!t.recordKey.isEmpty())
+            for (const QString& statement : dialect().recordTriggers(t, user))
+                exec(statement);
 }
 
 void Connection::disconnect()
@@ -433,6 +471,11 @@ QStringList Connection::createSchema()
             }
             for (const QString& statement : sql.autoNumberAfter(t))
                 exec(statement);
+        }
+        if (m_catalog->recordsChanges()) {
+            for (const QString& statement : sql.changeLogSchema())
+                exec(statement);
+            startRecording();
         }
         exec(QStringLiteral("DELETE FROM _schema_version WHERE catalog = ? OR catalog IS NULL"), {m_catalog->name});
         exec(QStringLiteral("INSERT INTO _schema_version (catalog, version) VALUES (?, ?)"),

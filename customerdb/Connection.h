@@ -67,6 +67,17 @@ public:
     // Schema version stored in the database, 0 when none.
     int storedSchemaVersion();
 
+    // The user SQLite sessions record as the one who changed (see
+    // ChangeLog.h); the workstation's user unless set. PostgreSQL records the
+    // role the session logged in as.
+    void setRecordingUser(const QString& user);
+    QString recordingUser() const;
+    // Makes the triggers that record the changes of the catalog's recorded
+    // tables: on SQLite this session's, made whenever a session opens on a
+    // database that holds the tables; on PostgreSQL the database's (the
+    // schema owner's DDL, made by createSchema).
+    void startRecording();
+
     // Quoted column or table name in this backend's spelling.
     QString quoteName(const QString& name) const;
     // Turns stored query text into this backend's dialect: CurDate() and
@@ -104,6 +115,7 @@ private:
     bool schemaVersionHasCatalog();
     QStringList storedTwice(const QString& table, const QStringList& columns);
     void openDatabase(QSqlDatabase& db);
+    void recordSession();
     bool sessionGone(const QSqlError& e) const;
     void markLost(const QString& engineText);
     QString lostMessage() const;
@@ -117,6 +129,7 @@ private:
     bool m_lost = false;
     bool m_reconnecting = false;
     QString m_lostText;            // the engine's text of the failure that lost it
+    QString m_recordingUser;
     bool m_inTransaction = false;
     bool m_transactionLost = false;  // a transaction went with the session: its commit must fail
 };

@@ -9,8 +9,11 @@
 // Callers include this header only; the pieces are, from the bottom up:
 // EngineError, Catalog (declared layouts), FieldValues (conversion of
 // values), SqlDialect (the SQL of each backend), Connection (with schema
-// creation), DataSet (with Record and Field), Table and Query.
+// creation), ChangeLog (the record of changes), Access (what a session
+// may use, roles), DataSet (with Record and Field), Table and Query.
+#include "customerdb/Access.h"
 #include "customerdb/Catalog.h"
+#include "customerdb/ChangeLog.h"
 #include "customerdb/Connection.h"
 #include "customerdb/DataSet.h"
 #include "customerdb/EngineError.h"

@@ -198,6 +198,13 @@ const Catalog& catalog()
         c.name = QStringLiteral("Medisoft");
         c.schemaVersion = 1;
         c.tables = {mwpat(), mwcas(), mwtrn(), mwdef()};
+        // A console reads the practice's tables, updates patients (the
+        // patient record update) and adds cases and charges (the posting).
+        const QString select = QStringLiteral("SELECT");
+        c.tables[0].consoleRights = {select, QStringLiteral("UPDATE")};
+        c.tables[1].consoleRights = {select, QStringLiteral("INSERT")};
+        c.tables[2].consoleRights = {select, QStringLiteral("INSERT")};
+        c.tables[3].consoleRights = {select};
         return c;
     }();
     return c;

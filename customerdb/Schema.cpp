@@ -49,6 +49,7 @@ TableDef registration()
         index("DATAVERSION", {QStringLiteral("DataVersion")}),
         index("EDIVERSION", {QStringLiteral("EDIVERSION")}),
     };
+    t.recordKey = QStringLiteral("SerialNumber");
     return t;
 }
 
@@ -69,6 +70,7 @@ TableDef dealers()
         index("LASTNAME", {QStringLiteral("LastName")}),
         index("VENDORID", {QStringLiteral("VendorID")}),
     };
+    t.recordKey = QStringLiteral("DealerCode");
     return t;
 }
 
@@ -86,6 +88,8 @@ TableDef submitters()
         index("SERIALSUBMITTERCH", {QStringLiteral("SerialNumber"), QStringLiteral("SubmitterID"),
                                     QStringLiteral("Clearinghouse")}),
     };
+    // Recorded with the account they belong to.
+    t.recordKey = QStringLiteral("SerialNumber");
     return t;
 }
 
@@ -107,6 +111,8 @@ TableDef requests()
         index("DEALERCODE", {QStringLiteral("DealerCode")}),
         index("REGISTERNAME", {QStringLiteral("RegisterName")}),
     };
+    // A request has no key of its own: its row id names it.
+    t.recordKey = QStringLiteral("_rid");
     return t;
 }
 

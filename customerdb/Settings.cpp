@@ -272,10 +272,16 @@ QString pgServiceFailure(const QString& title, const QString& service, const QSt
     else
         where = QStringLiteral("the PostgreSQL service \"%1\", which neither %2 nor %3 defines").arg(service, userFile,
                                                                                                    systemFile);
+    // A refused server certificate says little to anyone but a TLS expert.
+    QString why = engineText;
+    if (engineText.contains(QLatin1String("certificate verify failed")))
+        why += QStringLiteral("\nThe server's certificate is not signed by the certificate authority that the service "
+                              "trusts (its sslrootcert): either the service names the wrong authority's certificate, or "
+                              "this is not the office's database server. Nothing was sent to it.");
     return QStringLiteral("Unable to connect to the %1 through %2.\n%3\n"
                           "Setting up the services: \"Using PostgreSQL\" in the README "
                           "(/usr/share/doc/tallyhouse/README.md.gz).")
-        .arg(title, where, engineText);
+        .arg(title, where, why);
 }
 
 } // namespace

@@ -96,6 +96,75 @@ static QVariant centsText(const QVariant& v)
         .arg(whole % 100, 2, 10, QLatin1Char('0'));
 }
 
+// ---- The record of changes ----------------------------------------------------
+
+QString SqlDialect::textLiteral(const QString& s)
+{
+    QString t = s;
+    t.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + t + QLatin1Char('\'');
+}
+
+// INSERT INTO ChangeLog ... SELECT over one row per declared field with its
+// old and new value as text, kept where the operation set, changed or
+// cleared it. An insert is recorded under its new key, an update under its
+// new key (a changed key shows as a change of that field), a delete under
+// its old key.
+QString SqlDialect::recordStatement(const TableDef& t, const QString& op, const QString& distinct,
+                                    const QStringList& timeAndUser) const
+{
+    const bool hasOld = op != QLatin1String("INSERT");
+    const bool hasNew = op != QLatin1String("DELETE");
+    const QString none = QStringLiteral("CAST(NULL AS TEXT)");
+    QStringList rows;
+    for (const FieldDef& f : t.fields) {
+        if (f.calculated)
+            continue;
+        const QString column = quoteName(f.name);
+        const QString o = hasOld ? recordText(QStringLiteral("OLD.") + column, f.type) : none;
+        const QString n = hasNew ? recordText(QStringLiteral("NEW.") + column, f.type) : none;
+        rows << (rows.isEmpty() ? QStringLiteral("SELECT %1 AS f, %2 AS o, %3 AS n") : QStringLiteral("SELECT %1, %2, %3"))
+                    .arg(textLiteral(f.name), o, n);
+    }
+    const FieldDef* keyField = t.field(t.recordKey);
+    const QString key = recordText((hasNew ? QStringLiteral("NEW.") : QStringLiteral("OLD.")) + quoteName(t.recordKey),
+                                   keyField ? keyField->type : FieldType::Integer);
+    const QString kept = op == QLatin1String("INSERT") ? QStringLiteral("n IS NOT NULL")
+        : op == QLatin1String("DELETE")                 ? QStringLiteral("o IS NOT NULL")
+                                                        : QStringLiteral("o %1 n").arg(distinct);
+    QStringList columns{QStringLiteral("table_name"), QStringLiteral("row_key"), QStringLiteral("action"),
+                        QStringLiteral("field_name"), QStringLiteral("old_value"), QStringLiteral("new_value")};
+    QStringList values{textLiteral(t.name), key, textLiteral(op), QStringLiteral("f"), QStringLiteral("o"), QStringLiteral("n")};
+    if (!timeAndUser.isEmpty()) {
+        columns.prepend(QStringLiteral("changed_by"));
+        columns.prepend(QStringLiteral("changed_at"));
+        values = timeAndUser + values;
+    }
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM (%4) c WHERE %5")
+        .arg(quoteName(QStringLiteral("ChangeLog")), columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")),
+             rows.join(QStringLiteral(" UNION ALL ")), kept);
+}
+
+QString SqlDialect::recordTriggerName(const TableDef& t)
+{
+    return QStringLiteral("tr_%1_record").arg(objectName(t.name));
+}
+
+// A SQLite session's trigger of one operation (or one updated column).
+static QString sessionTriggerName(const TableDef& t, const QString& op)
+{
+    return SqlDialect::recordTriggerName(t) + QLatin1Char('_') + op.toLower();
+}
+
+static QString updateTriggerName(const TableDef& t, const FieldDef& f)
+{
+    return sessionTriggerName(t, QStringLiteral("update_") + SqlDialect::objectName(f.name));
+}
+
+// The operations a SQLite session records with one trigger each; updates
+// have one per column.
+static const char* const kRowOperations[] = {"INSERT", "DELETE"};
+
 // ---- SQLite -----------------------------------------------------------------
 
 QString SqliteDialect::driverName() const { return QStringLiteral("QSQLITE"); }
@@ -230,6 +299,80 @@ QStringList SqliteDialect::autoNumberAfter(const TableDef& t) const
                            "BEGIN UPDATE %2 SET %3 = (SELECT COALESCE(MAX(%3),0)+1 FROM (SELECT %3 FROM %2 "
                            "ORDER BY %4 DESC LIMIT 1)) WHERE _rid = NEW._rid; END")
                 .arg(trigger, tq, fq, orderExpression(fq, FieldType::Integer))};
+}
+
+QStringList SqliteDialect::changeLogSchema() const
+{
+    return {QStringLiteral("CREATE TABLE IF NOT EXISTS \"ChangeLog\" (id INTEGER PRIMARY KEY, changed_at TEXT NOT NULL, "
+                           "changed_by TEXT NOT NULL, table_name TEXT NOT NULL, row_key TEXT, action TEXT NOT NULL, "
+                           "field_name TEXT, old_value TEXT, new_value TEXT)"),
+            // The row id follows the time in every SQLite index.
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ix_changelog_key ON \"ChangeLog\" (table_name, row_key, changed_at)")};
+}
+
+// Triggers of this session (TEMP): they live as long as the connection and
+// put the workstation's user into the record. Other programs writing the
+// file are neither recorded nor hindered. An update is recorded by one
+// trigger per column (AFTER UPDATE OF it): a statement compiles and runs the
+// triggers of the columns it sets only, where one trigger comparing every
+// column would double the time of a Save that changes one.
+QStringList SqliteDialect::recordTriggers(const TableDef& t, const QString& user) const
+{
+    QStringList statements = dropRecordTriggers(t);
+    const QString now = QStringLiteral("strftime('%Y-%m-%d %H:%M:%f','now')");
+    const QStringList timeAndUser{now, textLiteral(user)};
+    const QString table = quoteName(t.name);
+    for (const char* op : kRowOperations) {
+        statements << QStringLiteral("CREATE TEMP TRIGGER %1 AFTER %2 ON main.%3 BEGIN %4; END")
+                          .arg(sessionTriggerName(t, QLatin1String(op)), QLatin1String(op), table,
+                               recordStatement(t, QLatin1String(op), QStringLiteral("IS NOT"), timeAndUser));
+    }
+    const FieldDef* keyField = t.field(t.recordKey);
+    const QString key = recordText(QStringLiteral("NEW.") + quoteName(t.recordKey), keyField ? keyField->type : FieldType::Integer);
+    for (const FieldDef& f : t.fields) {
+        if (f.calculated)
+            continue;
+        const QString column = quoteName(f.name);
+        const QString o = recordText(QStringLiteral("OLD.") + column, f.type);
+        const QString n = recordText(QStringLiteral("NEW.") + column, f.type);
+        statements << QStringLiteral("CREATE TEMP TRIGGER %1 AFTER UPDATE OF %2 ON main.%3 WHEN %4 IS NOT %5 BEGIN "
+                                     "INSERT INTO \"ChangeLog\" (changed_at, changed_by, table_name, row_key, action, "
+                                     "field_name, old_value, new_value) VALUES (%6, %7, %8, %9, 'UPDATE', %10, %4, %5); END")
+                          .arg(updateTriggerName(t, f), column, table, o, n, now, textLiteral(user), textLiteral(t.name), key)
+                          .arg(textLiteral(f.name));
+    }
+    return statements;
+}
+
+QStringList SqliteDialect::dropRecordTriggers(const TableDef& t) const
+{
+    QStringList statements;
+    for (const char* op : kRowOperations)
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(sessionTriggerName(t, QLatin1String(op)));
+    for (const FieldDef& f : t.fields)
+        if (!f.calculated)
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS temp.%1").arg(updateTriggerName(t, f));
+    return statements;
+}
+
+QString SqliteDialect::changeTimeText() const { return QStringLiteral("changed_at"); }
+
+// Booleans as true and false, whole numbers of a REAL without ".0", as
+// PostgreSQL writes them; empty text as no value, as it reads.
+QString SqliteDialect::recordText(const QString& ref, FieldType t) const
+{
+    switch (t) {
+    case FieldType::Text:
+        return QStringLiteral("NULLIF(CAST(%1 AS TEXT), '')").arg(ref);
+    case FieldType::Boolean:
+        return QStringLiteral("CASE %1 WHEN 1 THEN 'true' WHEN 0 THEN 'false' ELSE CAST(%1 AS TEXT) END").arg(ref);
+    case FieldType::Float:
+        return QStringLiteral("CASE WHEN typeof(%1) = 'real' AND %1 = CAST(%1 AS INTEGER) THEN CAST(CAST(%1 AS INTEGER) AS TEXT) "
+                              "ELSE CAST(%1 AS TEXT) END")
+            .arg(ref);
+    default:
+        return QStringLiteral("CAST(%1 AS TEXT)").arg(ref);
+    }
 }
 
 // ---- PostgreSQL ---------------------------------------------------------------
@@ -485,6 +628,76 @@ QStringList PostgresDialect::autoNumberAfter(const TableDef& t) const
                 .arg(name, fq, name, tq, orderExpression(fq, FieldType::Integer)),
             QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(name, tq),
             QStringLiteral("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(name, tq)};
+}
+
+// The record belongs to the schema's owner: consoles may read it and add to
+// it only through the owner's functions (the triggers and the billing run
+// entry), which take the time and the logged-in role themselves.
+QStringList PostgresDialect::changeLogSchema() const
+{
+    return {QStringLiteral("CREATE TABLE IF NOT EXISTS changelog (id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
+                           "changed_at TIMESTAMPTZ NOT NULL DEFAULT now(), changed_by TEXT NOT NULL DEFAULT session_user, "
+                           "table_name TEXT COLLATE \"C\" NOT NULL, row_key TEXT COLLATE \"C\", action TEXT NOT NULL, "
+                           "field_name TEXT, old_value TEXT, new_value TEXT)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ix_changelog_key ON changelog (table_name, row_key, changed_at, id)"),
+            QStringLiteral("CREATE OR REPLACE FUNCTION trellane_record_run(kind TEXT, dealer TEXT, summary TEXT) "
+                           "RETURNS void LANGUAGE sql SECURITY DEFINER SET search_path FROM CURRENT AS $body$ "
+                           "INSERT INTO changelog (table_name, row_key, action, field_name, new_value) "
+                           "VALUES ('BillingRun', dealer, 'RUN', kind, summary) $body$"),
+            QStringLiteral("REVOKE ALL ON FUNCTION trellane_record_run(TEXT, TEXT, TEXT) FROM PUBLIC")};
+}
+
+// Triggers of the database: changes by any program or psql are recorded,
+// with the role the session logged in as (session_user, the column's
+// default), in the transaction of the change.
+QStringList PostgresDialect::recordTriggers(const TableDef& t, const QString&) const
+{
+    const QString name = recordTriggerName(t);
+    const QString tq = quoteName(t.name);
+    const QString distinct = QStringLiteral("IS DISTINCT FROM");
+    return {QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
+                           "SET search_path FROM CURRENT AS $body$\n"
+                           "BEGIN\n"
+                           "  IF TG_OP = 'INSERT' THEN\n    %2;\n"
+                           "  ELSIF TG_OP = 'UPDATE' THEN\n    %3;\n"
+                           "  ELSE\n    %4;\n"
+                           "  END IF;\n"
+                           "  RETURN NULL;\n"
+                           "END\n"
+                           "$body$")
+                .arg(name, recordStatement(t, QStringLiteral("INSERT"), distinct, {}),
+                     recordStatement(t, QStringLiteral("UPDATE"), distinct, {}),
+                     recordStatement(t, QStringLiteral("DELETE"), distinct, {})),
+            QStringLiteral("REVOKE ALL ON FUNCTION %1() FROM PUBLIC").arg(name),
+            QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(name, tq),
+            QStringLiteral("CREATE TRIGGER %1 AFTER INSERT OR UPDATE OR DELETE ON %2 FOR EACH ROW EXECUTE FUNCTION %1()")
+                .arg(name, tq)};
+}
+
+QStringList PostgresDialect::dropRecordTriggers(const TableDef& t) const
+{
+    return {QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(recordTriggerName(t), quoteName(t.name))};
+}
+
+QString PostgresDialect::changeTimeText() const
+{
+    return QStringLiteral("to_char(changed_at AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.MS')");
+}
+
+// Dates and instants in ISO form whatever the session's DateStyle; empty
+// text as no value, as it reads.
+QString PostgresDialect::recordText(const QString& ref, FieldType t) const
+{
+    switch (t) {
+    case FieldType::Text:
+        return QStringLiteral("NULLIF((%1)::text, '')").arg(ref);
+    case FieldType::Date:
+        return QStringLiteral("to_char(%1, 'YYYY-MM-DD')").arg(ref);
+    case FieldType::DateTime:
+        return QStringLiteral("to_char(%1, 'YYYY-MM-DD HH24:MI:SS.MS')").arg(ref);
+    default:
+        return QStringLiteral("(%1)::text").arg(ref);
+    }
 }
 
 } // namespace Db

@@ -59,6 +59,27 @@ public:
     virtual QString autoNumberDefault(const TableDef& t) const = 0;
     virtual QStringList autoNumberAfter(const TableDef& t) const = 0;
 
+    // The record of changes (the ChangeLog table): one row per changed
+    // field of an insert, update or delete of a recorded table (its
+    // TableDef::recordKey), and one per billing run.
+    // Statements making the record's table and its index; idempotent.
+    virtual QStringList changeLogSchema() const = 0;
+    // Statements that record every change of t, in the transaction of the
+    // change: on PostgreSQL triggers of the database, recording the role the
+    // session logged in as; on SQLite triggers of this session alone,
+    // recording user.
+    virtual QStringList recordTriggers(const TableDef& t, const QString& user) const = 0;
+    // Statements that stop recording t's changes until recordTriggers.
+    virtual QStringList dropRecordTriggers(const TableDef& t) const = 0;
+    // Expression reading a change's time as UTC text "yyyy-MM-dd HH:mm:ss.zzz".
+    virtual QString changeTimeText() const = 0;
+
+    // A text as an SQL literal, quotes doubled.
+    static QString textLiteral(const QString& s);
+    // The name of the trigger (PostgreSQL; on SQLite the stem of the
+    // triggers) that records t's changes.
+    static QString recordTriggerName(const TableDef& t);
+
     // A name for an index, sequence or trigger made of declared names:
     // lower-case ASCII letters and digits, anything else as "_".
     static QString objectName(const QString& s);
@@ -71,6 +92,14 @@ protected:
     virtual QString translatePart(const QString& part) const { return part; }
     // Rewrites the whole translated statement.
     virtual QString translateStatement(const QString& sql) const { return sql; }
+    // A recorded value as text, alike on both backends (dates ISO, booleans
+    // "true" and "false").
+    virtual QString recordText(const QString& ref, FieldType t) const = 0;
+    // The statement a trigger runs for op ("INSERT", "UPDATE", "DELETE"):
+    // one ChangeLog row per field set, changed or cleared. timeAndUser, when
+    // given, are the expressions of the first two columns.
+    QString recordStatement(const TableDef& t, const QString& op, const QString& distinct,
+                            const QStringList& timeAndUser) const;
 };
 
 class SqliteDialect : public SqlDialect {
@@ -89,10 +118,15 @@ public:
     QStringList autoNumberBefore(const TableDef&) const override { return {}; }
     QString autoNumberDefault(const TableDef&) const override { return {}; }
     QStringList autoNumberAfter(const TableDef& t) const override;
+    QStringList changeLogSchema() const override;
+    QStringList recordTriggers(const TableDef& t, const QString& user) const override;
+    QStringList dropRecordTriggers(const TableDef& t) const override;
+    QString changeTimeText() const override;
 
 protected:
     QString dateAddDays(const QString& today, const QString& sign, const QString& days) const override;
     QString currentDate(const QString& today) const override;
+    QString recordText(const QString& ref, FieldType t) const override;
 };
 
 class PostgresDialect : public SqlDialect {
@@ -111,12 +145,17 @@ public:
     QStringList autoNumberBefore(const TableDef&) const override { return {}; }
     QString autoNumberDefault(const TableDef&) const override { return {}; }
     QStringList autoNumberAfter(const TableDef& t) const override;
+    QStringList changeLogSchema() const override;
+    QStringList recordTriggers(const TableDef& t, const QString& user) const override;
+    QStringList dropRecordTriggers(const TableDef& t) const override;
+    QString changeTimeText() const override;
 
 protected:
     QString dateAddDays(const QString& today, const QString& sign, const QString& days) const override;
     QString currentDate(const QString& today) const override;
     QString translatePart(const QString& part) const override;
     QString translateStatement(const QString& sql) const override;
+    QString recordText(const QString& ref, FieldType t) const override;
 
 private:
     QString sequenceName(const TableDef& t) const;

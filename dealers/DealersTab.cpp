@@ -69,6 +69,7 @@ TDealersTab::TDealersTab(Console& console, QWidget* parent)
     Trellane::onClick(ui->btnCancelDealer, this, [this] { btnCancelDealerClick(); });
     Trellane::onClick(ui->btnDelDealer, this, [this] { btnDelDealerClick(); });
     Trellane::onClick(ui->Button10, this, [this] { Button10Click(); });
+    Trellane::onClick(ui->btnHistoryDealer, this, [this] { btnHistoryDealerClick(); });
     // "Add Charges" (Button12) and "Preview Charges" belong to the dealer
     // billing run, which the main window connects to these signals.
     connect(ui->Button12, &QPushButton::clicked, this, &TDealersTab::addChargesClicked);
@@ -328,4 +329,26 @@ void TDealersTab::Button10Click()
     rich->selectAll();
     Trellane::platform().setClipboardText(rich->toPlainText());
     m_console.showStatus(QStringLiteral("Renewal notice for %1 copied to the clipboard.").arg(field(*data.tblDealer, "Name")));
+}
+
+void TDealersTab::btnHistoryDealerClick()
+{
+    Db::Table& dealer = *m_console.data().tblDealer;
+    if (dealer.state() == Db::DataSetState::Insert || !dealer.isOpen() || dealer.isEmpty()) {
+        Trellane::platform().showMessage(dealer.state() == Db::DataSetState::Insert
+                                             ? QStringLiteral("The new dealer has no history yet.")
+                                             : QStringLiteral("No dealer is shown."));
+        return;
+    }
+    const QString code = dealer.fieldByName(QStringLiteral("DealerCode")).asString();
+    const QString name = dealer.fieldByName(QStringLiteral("Name")).asString().trimmed();
+    if (!m_history) {
+        m_history = new THistoryWindow(m_console.window());
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_history->showHistory(*m_console.data().connTrellaneEMC, {QStringLiteral("Dealers")}, code,
+                           name.isEmpty() ? QStringLiteral("dealer %1").arg(code)
+                                          : QStringLiteral("dealer %1 (%2)").arg(code, name));
+    m_history->show();
+    m_history->raise();
 }

@@ -4,13 +4,17 @@
 // LoadDealer copies the current dealer into the boxes after every move of
 // the cursor, and only Save writes them back. "Email" puts the current
 // dealer's upcoming renewals on the clipboard as a short notice.
+#include "customerdb/HistoryWindow.h"
+
 #include <QDate>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 
 class Console;
+
 
 namespace Ui {
 class DealersTab;
@@ -33,6 +37,10 @@ public:
     void cbDealerChange();        // order list
     void edtDealerSrchChange();   // search box, on every change
     void Button10Click();         // "Email": the renewal notice
+    // "History": the recorded changes of the current dealer, in a window of
+    // their own (one, shown again each time).
+    void btnHistoryDealerClick();
+    THistoryWindow* historyWindow() const { return m_history; }
 
     // One line of the renewal notice for an account.
     static QString noticeLine(int serialNumber, const QString& registerName, const QString& otherName,
@@ -58,4 +66,5 @@ private:
 
     Console& m_console;
     std::unique_ptr<Ui::DealersTab> ui;
+    QPointer<THistoryWindow> m_history;
 };

@@ -339,12 +339,16 @@ void TfrmMain::openDatabases()
     if (auto* lookup = qobject_cast<QLineEdit*>(control(QStringLiteral("edtSubLookup"))))
         lookup->clear();
     TDataModule& dm = *m_data;
+    // The console makes no tables: a database without them, or a role
+    // without the rights to use them, is named with all that is missing.
     Settings::connect(*dm.connTrellaneEMC);
+    Db::requireUsable(*dm.connTrellaneEMC);
+    Settings::connect(*dm.connMedisoft);
+    Db::requireUsable(*dm.connMedisoft);
     dm.tblRegistration->open();
     dm.tblDealer->open();
     dm.tblSubmitters->open();
     dm.tblRequests->open();
-    Settings::connect(*dm.connMedisoft);
     dm.tblMWPAT->open();
     // The account search starts in the "Serial Number" order.
     m_accounts->SelectFirstSearchOrder();

@@ -1,9 +1,11 @@
 // Saves a PNG picture of every tab of the console, started on this build's
-// databases, release share and update server, without a display:
+// databases, release share and update server, without a display, and one of
+// the History window of the first account:
 //   trellane-screenshots OUT_DIR [WIDTHxHEIGHT]
 // (the window at its designed size, or at the size given).
 // Messages and errors that start-up shows go to standard error instead of
 // message boxes; the exit code is 1 when start-up showed an error.
+#include "customerdb/HistoryWindow.h"
 #include "helpers/ConsoleStyle.h"
 #include "helpers/QtPlatform.h"
 #include "shell/Mainfrm.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -91,6 +94,17 @@ int main(int argc, char* argv[])
             } else {
                 std::printf("%s\n", qPrintable(file));
             }
+        }
+        pages->setCurrentIndex(0);
+        if (auto* button = frmMain.findChild<QPushButton*>(QStringLiteral("btnHistory")))
+            button->click();
+        QApplication::processEvents();
+        if (auto* history = frmMain.findChild<THistoryWindow*>()) {
+            const QString file = out.filePath(QStringLiteral("history.png"));
+            if (history->grab().save(file))
+                std::printf("%s\n", qPrintable(file));
+            else
+                status = 1;
         }
         std::printf("title: %s\n", qPrintable(frmMain.windowTitle()));
     }

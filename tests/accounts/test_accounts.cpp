@@ -85,6 +85,35 @@ private slots:
         platform.reset();
     }
 
+    // "History" lists the changes of the account shown and of its
+    // submitter IDs; the new account of "&New" has none yet.
+    void historyOfTheAccountAndItsSubmitterIDs()
+    {
+        dealer(QStringLiteral("M"), QStringLiteral("VM"));
+        account(7, {{"RegisterName", "SEVEN"}, {"DealerCode", "M"}, {"Authorization", "X"}, {"City", "DAYTON"}});
+        insertRow(dm().connTrellaneEMC, QStringLiteral("Submitters"), {{"SerialNumber", 7}, {"SubmitterID", "SUB7"}});
+        openTables();
+        edit("edtCity")->setText(QStringLiteral("AKRON"));
+        tab->btnSavSNClick();
+        find<QPushButton>(tab, "btnHistory")->click();
+        QVERIFY(tab->historyWindow() && tab->historyWindow()->isVisible());
+        QVERIFY2(tab->historyWindow()->heading().startsWith(QLatin1String("Changes of account 7 (SEVEN), newest first: ")),
+                 qPrintable(tab->historyWindow()->heading()));
+        const QAbstractItemModel& rows = tab->historyWindow()->model();
+        QStringList shown;
+        for (int r = 0; r < rows.rowCount(); ++r)
+            shown << QStringList({rows.index(r, 2).data().toString(), rows.index(r, 3).data().toString(),
+                                  rows.index(r, 4).data().toString(), rows.index(r, 5).data().toString()})
+                         .join(QLatin1Char('|'));
+        QVERIFY(shown.contains(QStringLiteral("Changed|City|DAYTON|AKRON")));
+        QVERIFY(shown.contains(QStringLiteral("Added|Submitters.SubmitterID||SUB7")));
+        QVERIFY(shown.indexOf(QStringLiteral("Changed|City|DAYTON|AKRON")) < shown.indexOf(QStringLiteral("Added|City||DAYTON")));
+
+        tab->btnNewSNClick();
+        find<QPushButton>(tab, "btnHistory")->click();
+        QCOMPARE(platform->messages, QStringList{"The new account has no history yet."});
+    }
+
     void saveChecksRunInOrder()
     {
         dealer(QStringLiteral("M"), QStringLiteral("VM"));

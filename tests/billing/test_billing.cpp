@@ -199,8 +199,19 @@ private slots:
                  QStringLiteral("SMITHJO0|-|1|MAIN|Kestrelpoint|%1").arg(today.toString(Qt::ISODate)));
         // The account screen's chart check still finds patients.
         QVERIFY(data().tblMWPAT->isOpen());
+        // The run is one entry of the record: who, which run, what it posted.
+        qint64 cents = 0;
+        for (const QString& c : charges())
+            cents += qRound64(c.section(QLatin1Char('|'), 2).toDouble() * 100);
+        QList<Db::Change> runs = Db::billingRuns(*data().connTrellaneEMC);
+        QCOMPARE(runs.size(), 1);
+        QVERIFY(!runs[0].who.isEmpty());
+        QCOMPARE(QStringList({runs[0].field, runs[0].key, runs[0].newValue}),
+                 QStringList({"direct", "M",
+                              "3 accounts, 1 cases, 4 charges, total " + Billing::formatAmount(cents)}));
 
         click(&TBillingTab::Button11Click);
+        QCOMPARE(Db::billingRuns(*data().connTrellaneEMC).value(0).newValue, QStringLiteral("3 accounts, 0 cases, 0 charges, total 0.00"));
         QCOMPARE(log(), QStringLiteral("The chart number was blank for serial number 3"));
         QCOMPARE(charges().size(), 4);
         QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}).size(), 2);
@@ -432,6 +443,13 @@ private slots:
         QCOMPARE(charges(), nothingPosted ? QStringList{} : QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00"}));
         QCOMPARE(rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}), QStringList{"C1"});
         QVERIFY(!log().contains(QLatin1String("C2")));
+        // The preview is not recorded; the failed run is, with what it
+        // posted, unless it failed before it went through any account.
+        const QList<Db::Change> runs = Db::billingRuns(*data().connTrellaneEMC);
+        QCOMPARE(runs.size(), fault == QLatin1String("column") ? 0 : 1);
+        QVERIFY2(runs.isEmpty() || runs[0].newValue.startsWith(nothingPosted ? QStringLiteral("0 accounts, 0 cases, 0 charges, total 0.00; ended by an error")
+                                                           : QStringLiteral("1 accounts, 0 cases, 2 charges, total 898.00; ended by an error")),
+                 qPrintable(runs.value(0).newValue));
 
         // Mended, the same run posts what is missing and nothing twice.
         platform->errors.clear();
@@ -468,6 +486,8 @@ private slots:
         QCOMPARE(feedback->shownText, QStringLiteral("Added Case for Chart: C1\nAdded Renewal EDIAPROF %1 for Chart: C1\n"
                                                      "The run was cancelled after 1 of 3 accounts.").arg(slash(today.addDays(30))));
         QCOMPARE(charges(), QStringList{"C1|EDIAPROF|599.00"});
+        QCOMPARE(Db::billingRuns(*data().connTrellaneEMC).value(0).newValue,
+                 QStringLiteral("1 accounts, 1 cases, 1 charges, total 599.00; cancelled after 1 of 3 accounts"));
     }
 
     // Prices in the workstation's number format, in exact cents.

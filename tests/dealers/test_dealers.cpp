@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QtTest>
 
 using Db::DataSetState;
@@ -94,6 +95,30 @@ private slots:
     {
         console.reset();
         platform.reset();
+    }
+
+    // "History" lists the dealer's recorded changes, newest first; a new
+    // dealer has none yet.
+    void history()
+    {
+        dealers().next();
+        box("edtDealerName")->setText(QStringLiteral("ABLE BILLING CO"));
+        tab->btnSavDealerClick();
+        button("btnHistoryDealer")->click();
+        THistoryWindow* window = tab->historyWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->heading(), QStringLiteral("Changes of dealer BETA (ABLE BILLING CO), newest first: 5 entries."));
+        const QAbstractItemModel* rows = window->view()->model();
+        QStringList first;
+        for (int c = 2; c < rows->columnCount(); ++c)
+            first << rows->index(0, c).data().toString();
+        QCOMPARE(first, QStringList({"Changed", "Name", "ABLE BILLING", "ABLE BILLING CO"}));
+        QVERIFY(!rows->index(0, 1).data().toString().isEmpty());
+        QCOMPARE(rows->index(4, 2).data().toString(), QStringLiteral("Added"));
+
+        tab->btnNewDealerClick();
+        button("btnHistoryDealer")->click();
+        QCOMPARE(platform->messages, QStringList{"The new dealer has no history yet."});
     }
 
     void loadAndSave()
