@@ -4,7 +4,12 @@
 //   trellane-admin create
 //   trellane-admin demo [--reset]
 //   trellane-admin generate N
+//   trellane-admin reconcile
 //   trellane-admin datadir
+//
+// reconcile prints what the customer and practice databases disagree on (the
+// Billing tab's reconciliation, at the default procedure codes) and ends
+// with status 1 when it found anything, 0 when it found nothing.
 //
 // The databases are those of the site settings (customerdb/Settings.h);
 // options choosing others:
@@ -12,9 +17,11 @@
 //   --customer-service NAME  --practice-service NAME   (PostgreSQL, libpq services)
 //   --pg-database NAME       (PostgreSQL database of both, libpq environment)
 #include "admin/DemoData.h"
+#include "billing/Reconciliation.h"
 #include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "customerdb/Settings.h"
+#include "helpers/Platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -28,10 +35,35 @@ namespace {
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: trellane-admin create | demo [--reset] | generate N | datadir\n"
+                 "usage: trellane-admin create | demo [--reset] | generate N | reconcile | datadir\n"
                  "       [--customer-sqlite FILE] [--practice-sqlite FILE]\n"
                  "       [--customer-service NAME] [--practice-service NAME] [--pg-database NAME]\n");
     return 2;
+}
+
+// Reads both databases as they are (creating and upgrading nothing) and
+// prints the reconciliation report.
+int reconcile(Db::ConnectionSettings customer, Db::ConnectionSettings practice)
+{
+    customer.createIfMissing = practice.createIfMissing = false;
+    try {
+        Db::Connection customerConn(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog());
+        customerConn.setSettings(customer);
+        customerConn.setTitle(QStringLiteral("customer database"));
+        Settings::connect(customerConn);
+        Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
+        practiceConn.setSettings(practice);
+        practiceConn.setTitle(QStringLiteral("practice database"));
+        Settings::connect(practiceConn);
+        Billing::Reconciliation report(customerConn, practiceConn, Billing::defaultPrices());
+        report.run(Trellane::platform().today());
+        for (const QString& line : report.textLines())
+            std::printf("%s\n", qPrintable(line));
+        return report.lines().isEmpty() ? 0 : 1;
+    } catch (const Db::EngineError& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
+    }
 }
 
 } // namespace
@@ -88,6 +120,8 @@ int main(int argc, char** argv)
             return usage();
         }
     }
+    if (command == QLatin1String("reconcile"))
+        return reconcile(customer, practice);
     // The admin tool is the one that makes SQLite files, and their folders.
     for (Db::ConnectionSettings* s : {&customer, &practice}) {
         s->createIfMissing = true;

@@ -1,0 +1,599 @@
+#include "billing/Reconciliation.h"
+
+#include "billing/RenewalsExport.h"
+#include "customerdb/Engine.h"
+#include "customerdb/FieldValues.h"
+
+#include <QHash>
+#include <QLocale>
+#include <QMultiHash>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+
+namespace Billing {
+
+namespace {
+
+constexpr int kLookBackDays = 60;
+constexpr qint64 kProgressEvery = 4096;  // rows between two progress reports
+const char* const kModuleNames[3] = {"Professional", "Institutional", "ERA"};
+
+QString number(qint64 n) { return QLocale(QLocale::English, QLocale::UnitedStates).toString(n); }
+
+// Chart numbers as 64-bit keys, so that a million of them fit in hash
+// tables without a string each: up to eight ASCII characters (trailing
+// blanks dropped) are packed seven bits apiece, a blank chart is 0, and any
+// other chart is numbered, with the top bit set.
+class ChartKeys {
+public:
+    static constexpr quint64 kUnknown = ~quint64(0);  // a chart never given a key
+
+    quint64 key(const QString& chart, bool make)
+    {
+        qsizetype n = chart.size();
+        while (n > 0 && chart[n - 1] == QLatin1Char(' '))
+            --n;
+        if (n <= 8) {
+            quint64 k = 0;
+            bool packed = true;
+            for (qsizetype i = 0; i < n && packed; ++i) {
+                const char16_t c = chart[i].unicode();
+                packed = c > 0 && c < 0x80;
+                k |= quint64(c) << (7 * i);
+            }
+            if (packed)
+                return k;
+        }
+        const QString whole = chart.left(n);
+        const auto it = m_otherKeys.constFind(whole);
+        if (it != m_otherKeys.constEnd())
+            return *it;
+        if (!make)
+            return kUnknown;
+        const quint64 k = (quint64(1) << 63) | quint64(m_other.size());
+        m_other.append(whole);
+        m_otherKeys.insert(whole, k);
+        return k;
+    }
+    QString text(quint64 k) const
+    {
+        if (k >> 63)
+            return m_other[qsizetype(k & ~(quint64(1) << 63))];
+        QString s;
+        for (quint64 rest = k; rest; rest >>= 7)
+            s += QChar(char16_t(rest & 0x7F));
+        return s;
+    }
+
+private:
+    QStringList m_other;
+    QHash<QString, quint64> m_otherKeys;
+};
+
+// A hash table from a key of 64 and 32 bits to a non-negative int, in one
+// array probed linearly: a lookup in a table of a million keys costs one
+// cache miss, which is what reading a million rows against it is made of.
+class KeyIndex {
+public:
+    explicit KeyIndex(qsizetype expected = 0) { grow(expected); }
+
+    // The value of the key, or -1.
+    int find(quint64 a, quint32 b) const
+    {
+        for (quint64 i = slotOf(a, b);; i = (i + 1) & m_mask) {
+            const Slot& s = m_slots[qsizetype(i)];
+            if (s.value < 0)
+                return -1;
+            if (s.a == a && s.b == b)
+                return s.value;
+        }
+    }
+    // The value of the key; a new key is given value.
+    int findOrInsert(quint64 a, quint32 b, int value)
+    {
+        if (2 * (m_size + 1) > m_slots.size())
+            grow(m_size + 1);
+        for (quint64 i = slotOf(a, b);; i = (i + 1) & m_mask) {
+            Slot& s = m_slots[qsizetype(i)];
+            if (s.value < 0) {
+                s = {a, b, value};
+                ++m_size;
+                return value;
+            }
+            if (s.a == a && s.b == b)
+                return s.value;
+        }
+    }
+
+private:
+    struct Slot {
+        quint64 a;
+        quint32 b;
+        qint32 value;
+    };
+    quint64 slotOf(quint64 a, quint32 b) const
+    {
+        quint64 h = a ^ (quint64(b) * 0x9E3779B97F4A7C15ULL);
+        h ^= h >> 33;
+        h *= 0xff51afd7ed558ccdULL;
+        h ^= h >> 33;
+        return h & m_mask;
+    }
+    // Room for n keys with at most half the slots taken.
+    void grow(qsizetype n)
+    {
+        qsizetype size = 16;
+        while (size < 2 * n)
+            size *= 2;
+        if (size <= m_slots.size())
+            return;
+        const QList<Slot> old = std::exchange(m_slots, QList<Slot>(size, Slot{0, 0, -1}));
+        m_mask = quint64(size - 1);
+        m_size = 0;
+        for (const Slot& s : old)
+            if (s.value >= 0)
+                findOrInsert(s.a, s.b, s.value);
+    }
+
+    QList<Slot> m_slots;
+    quint64 m_mask = 0;
+    qsizetype m_size = 0;
+};
+
+struct Account {
+    qint64 serial;
+    int chart;  // index of the account charts, -1: blank
+    int nameAt;
+    int nameLength;
+    int nextOnChart;  // the next account of the same chart, -1 at the end
+};
+
+struct AccountChart {
+    quint64 key;
+    int firstAccount;
+    int lastAccount;
+    int accounts;
+    bool hasPatient;
+};
+
+struct Renewal {  // a module expired in the window
+    int account;
+    int module;
+    int day;  // Julian day of the expiry
+    int nextSameKey = -1;  // another account's renewal of the same chart, module and day
+    bool billed = false;
+};
+
+struct Case {
+    quint64 chartKey;
+    int accountChart;  // -1: no account has the chart
+    QVariant number;
+    int createdDay;  // 0: none
+    bool addedByRun;
+    bool holdsCharge = false;
+};
+
+quint32 renewalKey(int module, int day) { return (quint32(module) << 24) | (quint32(day) & 0xFFFFFF); }
+
+QString dateText(int julianDay) { return julianDay ? slashDate(QDate::fromJulianDay(julianDay)) : QString(); }
+
+QString rtrimmed(const QVariant& v) { return Db::rtrimmed(v.toString()); }
+
+// Counts the rows read and reports them every few thousand rows.
+class Counter {
+public:
+    Counter(const Reconciliation::Progress& progress, qint64 total) : m_progress(progress), m_total(total) {}
+    bool step()
+    {
+        ++m_done;
+        return m_done % kProgressEvery != 0 || report();
+    }
+    bool report() { return !m_progress || m_progress(m_done, qMax(m_total, m_done)); }
+    // A table is read: its estimate gives way to the rows it held.
+    void tableRead(qint64 estimated, qint64 rows) { m_total += rows - estimated; }
+
+private:
+    const Reconciliation::Progress& m_progress;
+    qint64 m_total;
+    qint64 m_done = 0;
+};
+
+// Runs one statement and hands every row to row(); false when the reading
+// was asked to stop.
+template <typename Row>
+bool readRows(Db::Connection& conn, const QString& sql, const QVariantList& values, Counter& counter, qint64& rows,
+              Row&& row)
+{
+    conn.connect();
+    QSqlQuery q(conn.database());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw conn.failure(q.lastError());
+    for (qsizetype i = 0; i < values.size(); ++i)
+        q.bindValue(int(i), values[i]);
+    if (!q.exec())
+        throw conn.failure(q.lastError());
+    while (q.next()) {
+        row(q);
+        ++rows;
+        if (!counter.step()) {
+            q.finish();
+            return false;
+        }
+    }
+    if (q.lastError().isValid())
+        throw conn.failure(q.lastError());
+    return true;
+}
+
+// A date column as its Julian day (QDate's day number), computed by the
+// database so that no date text is read per row.
+QString julianDay(const Db::Connection& conn, const QString& column)
+{
+    return conn.backend() == Db::Backend::SQLite
+        ? QStringLiteral("CAST(julianday(%1) + 0.5 AS INTEGER)").arg(column)
+        : QStringLiteral("(%1 - DATE '1970-01-01' + 2440588)").arg(column);
+}
+
+// The highest row id of a table: a cheap estimate of its rows for the
+// progress, read from the row id's index.
+qint64 estimateRows(Db::Connection& conn, const char* table)
+{
+    conn.connect();
+    return conn.scalar(QStringLiteral("SELECT MAX(_rid) FROM %1").arg(conn.quoteName(QLatin1String(table)))).toLongLong();
+}
+
+} // namespace
+
+Reconciliation::Reconciliation(Db::Connection& customer, Db::Connection& practice, const PriceList& prices)
+    : m_customer(customer)
+    , m_practice(practice)
+    , m_prices(prices)
+{
+}
+
+bool Reconciliation::run(const QDate& today, const Progress& progress)
+{
+    m_today = today;
+    m_lines.clear();
+    std::fill(std::begin(m_counts), std::end(m_counts), 0);
+    std::fill(std::begin(m_rows), std::end(m_rows), 0);
+
+    const char* const tables[4] = {"Registration", "MWPAT", "MWCAS", "MWTRN"};
+    qint64 estimates[4];
+    for (int t = 0; t < 4; ++t)
+        estimates[t] = estimateRows(t == 0 ? m_customer : m_practice, tables[t]);
+    Counter counter(progress, estimates[0] + estimates[1] + estimates[2] + estimates[3]);
+    if (!counter.report())
+        return false;
+
+    ChartKeys keys;
+    QList<Account> accounts;
+    QString names;
+    QList<AccountChart> charts;
+    KeyIndex chartIndex(estimates[0]);  // account chart key -> index of charts
+    QList<Renewal> renewals;
+    KeyIndex renewalIndex;  // chart key, module and day -> first renewal
+    const int firstDay = int(today.addDays(-kLookBackDays).toJulianDay());
+    const int lastDay = int(today.toJulianDay());
+
+    // The accounts: number, name, chart, and the expiry of each subscribed
+    // module that lies in the window, worked out by the database.
+    {
+        Db::Connection& c = m_customer;
+        const Db::FieldDef& dateField = *c.catalog().table(QStringLiteral("Registration"))->field(QStringLiteral("ExpiresProf"));
+        const QVariant from = c.dialect().bindValue(dateField, today.addDays(-kLookBackDays));
+        const QVariant to = c.dialect().bindValue(dateField, today);
+        auto q = [&](const char* name) { return c.quoteName(QLatin1String(name)); };
+        const struct {
+            const char* flag;
+            const char* expires;
+            QString also;
+        } modules[3] = {
+            {"HasHCFA", "ExpiresProf", QString()},
+            // No run charges a reseller's monthly Institutional module.
+            {"HasUB92", "ExpiresInst",
+             QStringLiteral(" AND NOT (COALESCE(%1, false) AND COALESCE(%2, '') <> 'M')").arg(q("IsMonthly"), q("DealerCode"))},
+            {"HasERA", "ExpiresERA", QString()},
+        };
+        QStringList columns{q("SerialNumber"), q("RegisterName"), q("ChartNumber")};
+        QVariantList values;
+        for (const auto& m : modules) {
+            columns << QStringLiteral("CASE WHEN %1 AND %2 >= ? AND %2 <= ?%3 THEN %4 END")
+                           .arg(q(m.flag), q(m.expires), m.also, julianDay(c, q(m.expires)));
+            values << from << to;
+        }
+        const QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QStringLiteral(", ")), q("Registration"));
+        accounts.reserve(estimates[0]);
+        const bool done = readRows(c, sql, values, counter, m_rows[0], [&](const QSqlQuery& row) {
+            const QVariant serial = row.value(0);
+            const QString name = rtrimmed(row.value(1));
+            const quint64 chartKey = keys.key(row.value(2).toString(), true);
+            const int index = int(accounts.size());
+            Account a{serial.isNull() ? LLONG_MIN : serial.toLongLong(), -1, int(names.size()), int(name.size()), -1};
+            names += name;
+            if (chartKey != 0) {
+                a.chart = chartIndex.findOrInsert(chartKey, 0, int(charts.size()));
+                if (a.chart == charts.size())
+                    charts.append({chartKey, index, index, 0, false});
+                else
+                    accounts[charts[a.chart].lastAccount].nextOnChart = index;  // chained in the order read
+                charts[a.chart].lastAccount = index;
+                ++charts[a.chart].accounts;
+            }
+            accounts.append(a);
+            for (int m = 0; m < 3; ++m) {
+                const QVariant day = row.value(3 + m);
+                if (day.isNull())
+                    continue;
+                const int r = int(renewals.size());
+                renewals.append({index, m, day.toInt()});
+                if (chartKey == 0)
+                    continue;
+                const int first = renewalIndex.findOrInsert(chartKey, renewalKey(m, day.toInt()), r);
+                if (first != r)
+                    renewals[r].nextSameKey = std::exchange(renewals[first].nextSameKey, r);
+            }
+        });
+        if (!done)
+            return false;
+        counter.tableRead(estimates[0], m_rows[0]);
+    }
+    auto accountChart = [&](quint64 chartKey) {
+        return chartKey == ChartKeys::kUnknown ? -1 : chartIndex.find(chartKey, 0);
+    };
+
+    Db::Connection& p = m_practice;
+    auto q = [&](const char* name) { return p.quoteName(QLatin1String(name)); };
+
+    // The patients: which account charts have one.
+    if (!readRows(p, QStringLiteral("SELECT %1 FROM %2").arg(q("Chart Number"), q("MWPAT")), {}, counter, m_rows[1],
+                  [&](const QSqlQuery& row) {
+                      const int chart = accountChart(keys.key(row.value(0).toString(), false));
+                      if (chart >= 0)
+                          charts[chart].hasPatient = true;
+                  }))
+        return false;
+    counter.tableRead(estimates[1], m_rows[1]);
+
+    // The "E1" cases, open or closed: the charges on them bill the
+    // account's renewals; the open ones a run added must hold a charge.
+    QList<Case> cases;
+    KeyIndex caseIndex;  // chart key and case number -> index of cases
+    {
+        const QString sql = QStringLiteral(
+                                "SELECT %1, %2, CASE WHEN %3 = false AND %4 = 'Kestrelpoint' THEN 1 ELSE 0 END, %5 "
+                                "FROM %6 WHERE %7 = 'E1'")
+                                .arg(q("Chart Number"), q("Case Number"), q("Case Closed"), q("Description"),
+                                     julianDay(p, q("Date Created")), q("MWCAS"), q("Billing Code"));
+        if (!readRows(p, sql, {}, counter, m_rows[2], [&](const QSqlQuery& row) {
+                const quint64 chartKey = keys.key(row.value(0).toString(), true);
+                const QVariant number = row.value(1);
+                const int at = int(cases.size());
+                cases.append({chartKey, accountChart(chartKey), number, row.value(3).toInt(), row.value(2).toInt() != 0});
+                if (!number.isNull())
+                    caseIndex.findOrInsert(chartKey, quint32(number.toLongLong()), at);
+            }))
+            return false;
+        counter.tableRead(estimates[2], m_rows[2]);
+    }
+
+    // The charges: each marks its case as holding one and bills the
+    // renewal of its module and date; one on a chart of no account is a
+    // finding of its own.
+    struct Orphan {
+        QString chart;
+        QVariant caseNumber;
+        int day;
+        QString code;
+        QString description;
+    };
+    QList<Orphan> orphans;
+    {
+        const Db::FieldDef* codeField = p.catalog().table(QStringLiteral("MWTRN"))->field(QStringLiteral("Procedure Code"));
+        const PriceBox codes[3][2] = {{PriceBox::AnnProf, PriceBox::MoProf},
+                                      {PriceBox::AnnInst, PriceBox::MOInst},
+                                      {PriceBox::AnnERA, PriceBox::MoERA}};
+        QStringList whens;
+        QVariantList values;
+        for (int m = 0; m < 3; ++m) {
+            whens << QStringLiteral("WHEN %1 IN (?, ?) OR %2 IN (?, ?) THEN %3")
+                         .arg(q("Procedure Code"), q("Procedure Description"))
+                         .arg(m + 1);
+            for (const PriceBox box : codes[m]) {
+                // The code as the column stores it; no code matches nothing.
+                const QString code = Db::toFieldValue(*codeField, m_prices.text(box)).toString();
+                values << (code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(code));
+            }
+            for (const char* period : {"Annual", "Monthly"})
+                values << QStringLiteral("Kestrelpoint %1 %2").arg(QLatin1String(kModuleNames[m]), QLatin1String(period));
+        }
+        const QString sql = QStringLiteral("SELECT %1, %2, %3, CASE %4 ELSE 0 END, %5, %6 FROM %7")
+                                .arg(q("Chart Number"), q("Case Number"), julianDay(p, q("Date From")),
+                                     whens.join(QLatin1Char(' ')), q("Procedure Code"), q("Description"), q("MWTRN"));
+        if (!readRows(p, sql, values, counter, m_rows[3], [&](const QSqlQuery& row) {
+                const QString chartText = row.value(0).toString();
+                const quint64 chartKey = keys.key(chartText, false);
+                const QVariant number = row.value(1);
+                const int at = chartKey == ChartKeys::kUnknown || number.isNull()
+                    ? -1
+                    : caseIndex.find(chartKey, quint32(number.toLongLong()));
+                const bool ofAccount = at >= 0 ? cases[at].accountChart >= 0 : accountChart(chartKey) >= 0;
+                const QVariant day = row.value(2);
+                if (!ofAccount)
+                    orphans.append({rtrimmed(chartText), number, day.toInt(), rtrimmed(row.value(4)), row.value(5).toString()});
+                if (at < 0)
+                    return;
+                cases[at].holdsCharge = true;
+                const int module = row.value(3).toInt() - 1;
+                if (!ofAccount || module < 0 || day.isNull() || day.toInt() < firstDay || day.toInt() > lastDay)
+                    return;
+                for (int r = renewalIndex.find(chartKey, renewalKey(module, day.toInt())); r >= 0; r = renewals[r].nextSameKey)
+                    renewals[r].billed = true;
+            }))
+            return false;
+        counter.tableRead(estimates[3], m_rows[3]);
+    }
+    counter.report();
+
+    // The findings.
+    auto line = [&](Finding f, int account, const QString& chart, const QString& problem) {
+        ReconcileLine l{f, std::nullopt, QString(), chart, problem};
+        if (account >= 0) {
+            const Account& a = accounts[account];
+            if (a.serial != LLONG_MIN)
+                l.serial = a.serial;
+            l.registerName = names.mid(a.nameAt, a.nameLength);
+        }
+        m_lines.append(l);
+    };
+    for (int i = 0; i < accounts.size(); ++i) {
+        const Account& a = accounts[i];
+        if (a.chart < 0)
+            continue;
+        const AccountChart& chart = charts[a.chart];
+        if (!chart.hasPatient)
+            line(Finding::NoPatient, i, keys.text(chart.key), QStringLiteral("no patient record for this chart"));
+        if (chart.accounts > 1) {
+            // The first few others by number; a chart of many accounts
+            // says how many more.
+            constexpr int kNamed = 5;
+            QStringList others;
+            for (int o = chart.firstAccount; o >= 0 && others.size() < kNamed; o = accounts[o].nextOnChart)
+                if (o != i)
+                    others << (accounts[o].serial == LLONG_MIN ? QStringLiteral("(none)") : QString::number(accounts[o].serial));
+            const int more = chart.accounts - 1 - int(others.size());
+            line(Finding::SharedChart, i, keys.text(chart.key),
+                 QStringLiteral("chart shared with serial %1%2")
+                     .arg(others.join(QStringLiteral(", ")),
+                          more > 0 ? QStringLiteral(" and %1 more").arg(number(more)) : QString()));
+        }
+    }
+    for (const Renewal& r : std::as_const(renewals)) {
+        if (r.billed)
+            continue;
+        const Account& a = accounts[r.account];
+        line(Finding::UnbilledRenewal, r.account, a.chart < 0 ? QString() : keys.text(charts[a.chart].key),
+             QStringLiteral("%1 expired %2 and was never billed%3")
+                 .arg(QLatin1String(kModuleNames[r.module]), dateText(r.day),
+                      a.chart < 0 ? QStringLiteral(": the chart number is blank") : QString()));
+    }
+    for (const Case& c : std::as_const(cases)) {
+        if (!c.addedByRun || c.holdsCharge)
+            continue;
+        // Named after the lowest serial number of its chart.
+        int account = c.accountChart >= 0 ? charts[c.accountChart].firstAccount : -1;
+        for (int o = account; o >= 0; o = accounts[o].nextOnChart)
+            if (accounts[o].serial < accounts[account].serial)
+                account = o;
+        line(Finding::EmptyCase, account, keys.text(c.chartKey),
+             QStringLiteral("open case %1 added %2 holds no charge%3")
+                 .arg(c.number.isNull() ? QStringLiteral("(no number)") : c.number.toString(), dateText(c.createdDay),
+                      account < 0 ? QStringLiteral("; no account has this chart") : QString()));
+    }
+    static const QRegularExpression serialNamed(QStringLiteral("\\bSN:\\s*(\\d{1,10})\\b"));
+    for (const Orphan& o : std::as_const(orphans)) {
+        ReconcileLine l{Finding::ChargeWithoutAccount, std::nullopt, QString(), o.chart,
+                        QStringLiteral("charge %1 dated %2 on case %3: no account has this chart")
+                            .arg(o.code.isEmpty() ? QStringLiteral("(no code)") : o.code, dateText(o.day),
+                                 o.caseNumber.isNull() ? QStringLiteral("(none)") : o.caseNumber.toString())};
+        // A charge a run posted names the account it was for.
+        const QRegularExpressionMatch m = serialNamed.match(o.description);
+        if (m.hasMatch())
+            l.serial = m.captured(1).toLongLong();
+        m_lines.append(l);
+    }
+
+    std::stable_sort(m_lines.begin(), m_lines.end(), [](const ReconcileLine& a, const ReconcileLine& b) {
+        if (a.finding != b.finding)
+            return a.finding < b.finding;
+        if (a.serial.has_value() != b.serial.has_value())
+            return a.serial.has_value();
+        if (a.serial != b.serial)
+            return *a.serial < *b.serial;
+        return a.chart < b.chart;
+    });
+    for (const ReconcileLine& l : std::as_const(m_lines))
+        ++m_counts[int(l.finding)];
+    return true;
+}
+
+QString Reconciliation::sectionTitle(Finding f)
+{
+    switch (f) {
+    case Finding::NoPatient: return QStringLiteral("Accounts whose chart has no patient in the practice database");
+    case Finding::SharedChart: return QStringLiteral("Accounts that share a chart number with another account");
+    case Finding::UnbilledRenewal:
+        return QStringLiteral("Accounts with a module that expired in the last %1 days and no charge for it").arg(kLookBackDays);
+    case Finding::EmptyCase: return QStringLiteral("Open E1 cases added by a billing run that hold no charge");
+    case Finding::ChargeWithoutAccount: return QStringLiteral("Charges whose chart belongs to no account");
+    }
+    return QString();
+}
+
+QString Reconciliation::sectionName(Finding f)
+{
+    switch (f) {
+    case Finding::NoPatient: return QStringLiteral("No patient");
+    case Finding::SharedChart: return QStringLiteral("Shared chart");
+    case Finding::UnbilledRenewal: return QStringLiteral("Renewal not billed");
+    case Finding::EmptyCase: return QStringLiteral("Case without charge");
+    case Finding::ChargeWithoutAccount: return QStringLiteral("Charge without account");
+    }
+    return QString();
+}
+
+QString Reconciliation::summary() const
+{
+    const qsizetype n = m_lines.size();
+    return QStringLiteral("%1 accounts, %2 patients, %3 E1 cases and %4 charges read on %5: %6.")
+        .arg(number(m_rows[0]), number(m_rows[1]), number(m_rows[2]), number(m_rows[3]), slashDate(m_today),
+             n == 0 ? QStringLiteral("nothing found") : n == 1 ? QStringLiteral("1 finding")
+                                                              : QStringLiteral("%1 findings").arg(number(n)));
+}
+
+QStringList Reconciliation::textLines() const
+{
+    qsizetype serialWidth = 6, nameWidth = 13, chartWidth = 5;
+    for (const ReconcileLine& l : m_lines) {
+        serialWidth = qMax(serialWidth, l.serial ? QString::number(*l.serial).size() : 0);
+        nameWidth = qMax(nameWidth, l.registerName.size());
+        chartWidth = qMax(chartWidth, l.chart.size());
+    }
+    auto row = [&](const QString& serial, const QString& name, const QString& chart, const QString& problem) {
+        QString text = QStringLiteral("  ") + serial.leftJustified(serialWidth) + QStringLiteral("  ")
+            + name.leftJustified(nameWidth) + QStringLiteral("  ") + chart.leftJustified(chartWidth)
+            + QStringLiteral("  ") + problem;
+        return Db::rtrimmed(text);
+    };
+    QStringList out{QStringLiteral("Reconciliation of the customer and practice databases"), summary()};
+    qsizetype at = 0;
+    for (int s = 0; s < kFindingKinds; ++s) {
+        const Finding f = Finding(s);
+        out << QString() << QStringLiteral("%1: %2").arg(sectionTitle(f), number(count(f)));
+        if (count(f) > 0)
+            out << row(QStringLiteral("Serial"), QStringLiteral("Register Name"), QStringLiteral("Chart"),
+                       QStringLiteral("What is wrong"));
+        for (; at < m_lines.size() && m_lines[at].finding == f; ++at) {
+            const ReconcileLine& l = m_lines[at];
+            out << row(l.serial ? QString::number(*l.serial) : QString(), l.registerName, l.chart, l.problem);
+        }
+    }
+    return out;
+}
+
+QStringList Reconciliation::csvLines() const
+{
+    QStringList out{QStringLiteral("Section,Serial Number,Register Name,ChartNumber,Problem")};
+    out.reserve(m_lines.size() + 1);
+    for (const ReconcileLine& l : m_lines)
+        out << QStringList{csvField(sectionName(l.finding)), l.serial ? QString::number(*l.serial) : QString(),
+                           csvField(l.registerName), csvField(l.chart), csvField(l.problem)}
+                   .join(QLatin1Char(','));
+    return out;
+}
+
+} // namespace Billing
