@@ -70,7 +70,7 @@ public:
     const Billing::RunPreview& lastPreview() const { return *m_preview; }
     // The forecast window while it is open.
     TForecastWindow* forecastWindow() const;
-    // The reconciliation window once a reconciliation has finished.
+    // The reconciliation window while it is open.
     TReconcileWindow* reconcileWindow() const;
 
     // Replaces the progress dialog and the modal output window (tests).
