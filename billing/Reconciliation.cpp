@@ -6,12 +6,16 @@
 
 #include <QHash>
 #include <QLocale>
-#include <QMultiHash>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <sqlite3.h>
+
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace Billing {
 
@@ -31,23 +35,24 @@ class ChartKeys {
 public:
     static constexpr quint64 kUnknown = ~quint64(0);  // a chart never given a key
 
-    quint64 key(const QString& chart, bool make)
+    // The key of a chart given as UTF-8.
+    quint64 key(QByteArrayView chart, bool make)
     {
         qsizetype n = chart.size();
-        while (n > 0 && chart[n - 1] == QLatin1Char(' '))
+        while (n > 0 && chart[n - 1] == ' ')
             --n;
         if (n <= 8) {
             quint64 k = 0;
             bool packed = true;
             for (qsizetype i = 0; i < n && packed; ++i) {
-                const char16_t c = chart[i].unicode();
+                const uchar c = uchar(chart[i]);
                 packed = c > 0 && c < 0x80;
                 k |= quint64(c) << (7 * i);
             }
             if (packed)
                 return k;
         }
-        const QString whole = chart.left(n);
+        const QString whole = QString::fromUtf8(chart.first(n));
         const auto it = m_otherKeys.constFind(whole);
         if (it != m_otherKeys.constEnd())
             return *it;
@@ -180,8 +185,6 @@ quint32 renewalKey(int module, int day) { return (quint32(module) << 24) | (quin
 
 QString dateText(int julianDay) { return julianDay ? slashDate(QDate::fromJulianDay(julianDay)) : QString(); }
 
-QString rtrimmed(const QVariant& v) { return Db::rtrimmed(v.toString()); }
-
 // Counts the rows read and reports them every few thousand rows.
 class Counter {
 public:
@@ -201,6 +204,107 @@ private:
     qint64 m_done = 0;
 };
 
+// The rows of one statement, read front to back, each column as a number
+// or as UTF-8 text.
+class Rows {
+public:
+    virtual ~Rows() = default;
+    virtual bool next() = 0;
+    virtual bool isNull(int column) = 0;
+    virtual qint64 number(int column) = 0;
+    // Valid until the next row.
+    virtual QByteArrayView text(int column) = 0;
+};
+
+// Through Qt SQL (PostgreSQL).
+class QueryRows : public Rows {
+public:
+    QueryRows(Db::Connection& conn, const QString& sql, const QVariantList& values)
+        : m_conn(conn)
+        , m_query(conn.database())
+    {
+        m_query.setForwardOnly(true);
+        if (!m_query.prepare(sql))
+            throw conn.failure(m_query.lastError());
+        for (qsizetype i = 0; i < values.size(); ++i)
+            m_query.bindValue(int(i), values[i]);
+        if (!m_query.exec())
+            throw conn.failure(m_query.lastError());
+    }
+    bool next() override
+    {
+        if (m_query.next())
+            return true;
+        if (m_query.lastError().isValid())
+            throw m_conn.failure(m_query.lastError());
+        return false;
+    }
+    bool isNull(int column) override { return m_query.isNull(column); }
+    qint64 number(int column) override { return m_query.value(column).toLongLong(); }
+    QByteArrayView text(int column) override
+    {
+        m_text = m_query.value(column).toString().toUtf8();
+        return m_text;
+    }
+
+private:
+    Db::Connection& m_conn;
+    QSqlQuery m_query;
+    QByteArray m_text;
+};
+
+// Straight from SQLite's own statement on the connection's handle: a
+// million rows read through Qt's values cost several times what SQLite
+// takes to produce them.
+class SqliteRows : public Rows {
+public:
+    SqliteRows(Db::Connection& conn, const QString& sql, const QVariantList& values)
+        : m_conn(conn)
+        , m_db(*static_cast<sqlite3* const*>(conn.database().driver()->handle().constData()))
+    {
+        if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &m_statement, nullptr) != SQLITE_OK)
+            fail();
+        for (int i = 0; i < int(values.size()); ++i) {
+            const QVariant& v = values[i];
+            int rc;
+            if (v.isNull())
+                rc = sqlite3_bind_null(m_statement, i + 1);
+            else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong)
+                rc = sqlite3_bind_int64(m_statement, i + 1, v.toLongLong());
+            else
+                rc = sqlite3_bind_text(m_statement, i + 1, v.toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
+            if (rc != SQLITE_OK)
+                fail();
+        }
+    }
+    ~SqliteRows() override { sqlite3_finalize(m_statement); }
+    bool next() override
+    {
+        const int rc = sqlite3_step(m_statement);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            fail();
+        return rc == SQLITE_ROW;
+    }
+    bool isNull(int column) override { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+    qint64 number(int column) override { return sqlite3_column_int64(m_statement, column); }
+    QByteArrayView text(int column) override
+    {
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+        return QByteArrayView(bytes, bytes ? sqlite3_column_bytes(m_statement, column) : 0);
+    }
+
+private:
+    [[noreturn]] void fail()
+    {
+        throw m_conn.failure(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(m_db)), QSqlError::StatementError,
+                                       QString::number(sqlite3_errcode(m_db))));
+    }
+
+    Db::Connection& m_conn;
+    sqlite3* m_db;
+    sqlite3_stmt* m_statement = nullptr;
+};
+
 // Runs one statement and hands every row to row(); false when the reading
 // was asked to stop.
 template <typename Row>
@@ -208,26 +312,21 @@ bool readRows(Db::Connection& conn, const QString& sql, const QVariantList& valu
               Row&& row)
 {
     conn.connect();
-    QSqlQuery q(conn.database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw conn.failure(q.lastError());
-    for (qsizetype i = 0; i < values.size(); ++i)
-        q.bindValue(int(i), values[i]);
-    if (!q.exec())
-        throw conn.failure(q.lastError());
-    while (q.next()) {
-        row(q);
+    std::unique_ptr<Rows> r;
+    if (qstrcmp(conn.database().driver()->handle().typeName(), "sqlite3*") == 0)
+        r = std::make_unique<SqliteRows>(conn, sql, values);
+    else
+        r = std::make_unique<QueryRows>(conn, sql, values);
+    while (r->next()) {
+        row(*r);
         ++rows;
-        if (!counter.step()) {
-            q.finish();
+        if (!counter.step())
             return false;
-        }
     }
-    if (q.lastError().isValid())
-        throw conn.failure(q.lastError());
     return true;
 }
+
+QString utf8(QByteArrayView text) { return Db::rtrimmed(QString::fromUtf8(text)); }
 
 // A date column as its Julian day (QDate's day number), computed by the
 // database so that no date text is read per row.
@@ -272,13 +371,11 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
 
     ChartKeys keys;
     QList<Account> accounts;
-    QString names;
+    QByteArray names;  // UTF-8, one after the other
     QList<AccountChart> charts;
     KeyIndex chartIndex(estimates[0]);  // account chart key -> index of charts
     QList<Renewal> renewals;
     KeyIndex renewalIndex;  // chart key, module and day -> first renewal
-    const int firstDay = int(today.addDays(-kLookBackDays).toJulianDay());
-    const int lastDay = int(today.toJulianDay());
 
     // The accounts: number, name, chart, and the expiry of each subscribed
     // module that lies in the window, worked out by the database.
@@ -308,12 +405,15 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
         }
         const QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QStringLiteral(", ")), q("Registration"));
         accounts.reserve(estimates[0]);
-        const bool done = readRows(c, sql, values, counter, m_rows[0], [&](const QSqlQuery& row) {
-            const QVariant serial = row.value(0);
-            const QString name = rtrimmed(row.value(1));
-            const quint64 chartKey = keys.key(row.value(2).toString(), true);
+        charts.reserve(estimates[0]);
+        names.reserve(estimates[0] * 24);
+        const bool done = readRows(c, sql, values, counter, m_rows[0], [&](Rows& row) {
+            QByteArrayView name = row.text(1);
+            while (!name.isEmpty() && name.back() == ' ')
+                name.chop(1);
+            const quint64 chartKey = keys.key(row.text(2), true);
             const int index = int(accounts.size());
-            Account a{serial.isNull() ? LLONG_MIN : serial.toLongLong(), -1, int(names.size()), int(name.size()), -1};
+            Account a{row.isNull(0) ? LLONG_MIN : row.number(0), -1, int(names.size()), int(name.size()), -1};
             names += name;
             if (chartKey != 0) {
                 a.chart = chartIndex.findOrInsert(chartKey, 0, int(charts.size()));
@@ -326,14 +426,14 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
             }
             accounts.append(a);
             for (int m = 0; m < 3; ++m) {
-                const QVariant day = row.value(3 + m);
-                if (day.isNull())
+                if (row.isNull(3 + m))
                     continue;
+                const int day = int(row.number(3 + m));
                 const int r = int(renewals.size());
-                renewals.append({index, m, day.toInt()});
+                renewals.append({index, m, day});
                 if (chartKey == 0)
                     continue;
-                const int first = renewalIndex.findOrInsert(chartKey, renewalKey(m, day.toInt()), r);
+                const int first = renewalIndex.findOrInsert(chartKey, renewalKey(m, day), r);
                 if (first != r)
                     renewals[r].nextSameKey = std::exchange(renewals[first].nextSameKey, r);
             }
@@ -351,8 +451,8 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
 
     // The patients: which account charts have one.
     if (!readRows(p, QStringLiteral("SELECT %1 FROM %2").arg(q("Chart Number"), q("MWPAT")), {}, counter, m_rows[1],
-                  [&](const QSqlQuery& row) {
-                      const int chart = accountChart(keys.key(row.value(0).toString(), false));
+                  [&](Rows& row) {
+                      const int chart = accountChart(keys.key(row.text(0), false));
                       if (chart >= 0)
                           charts[chart].hasPatient = true;
                   }))
@@ -362,20 +462,20 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
     // The "E1" cases, open or closed: the charges on them bill the
     // account's renewals; the open ones a run added must hold a charge.
     QList<Case> cases;
-    KeyIndex caseIndex;  // chart key and case number -> index of cases
+    KeyIndex caseIndex(estimates[2]);  // chart key and case number -> index of cases
     {
         const QString sql = QStringLiteral(
                                 "SELECT %1, %2, CASE WHEN %3 = false AND %4 = 'Kestrelpoint' THEN 1 ELSE 0 END, %5 "
                                 "FROM %6 WHERE %7 = 'E1'")
                                 .arg(q("Chart Number"), q("Case Number"), q("Case Closed"), q("Description"),
                                      julianDay(p, q("Date Created")), q("MWCAS"), q("Billing Code"));
-        if (!readRows(p, sql, {}, counter, m_rows[2], [&](const QSqlQuery& row) {
-                const quint64 chartKey = keys.key(row.value(0).toString(), true);
-                const QVariant number = row.value(1);
+        if (!readRows(p, sql, {}, counter, m_rows[2], [&](Rows& row) {
+                const quint64 chartKey = keys.key(row.text(0), true);
                 const int at = int(cases.size());
-                cases.append({chartKey, accountChart(chartKey), number, row.value(3).toInt(), row.value(2).toInt() != 0});
-                if (!number.isNull())
-                    caseIndex.findOrInsert(chartKey, quint32(number.toLongLong()), at);
+                cases.append({chartKey, accountChart(chartKey),
+                              row.isNull(1) ? QVariant() : QVariant(row.number(1)), int(row.number(3)), row.number(2) != 0});
+                if (!row.isNull(1))
+                    caseIndex.findOrInsert(chartKey, quint32(row.number(1)), at);
             }))
             return false;
         counter.tableRead(estimates[2], m_rows[2]);
@@ -397,8 +497,15 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
         const PriceBox codes[3][2] = {{PriceBox::AnnProf, PriceBox::MoProf},
                                       {PriceBox::AnnInst, PriceBox::MOInst},
                                       {PriceBox::AnnERA, PriceBox::MoERA}};
+        // The day and the module are worked out only for charges dated in
+        // the window, the only ones that can bill a renewal found: most
+        // charges are older.
+        const Db::FieldDef& dateField = *p.catalog().table(QStringLiteral("MWTRN"))->field(QStringLiteral("Date From"));
+        const QVariant from = p.dialect().bindValue(dateField, today.addDays(-kLookBackDays));
+        const QVariant to = p.dialect().bindValue(dateField, today);
+        const QString inWindow = QStringLiteral("%1 >= ? AND %1 <= ?").arg(q("Date From"));
         QStringList whens;
-        QVariantList values;
+        QVariantList values{from, to, from, to};
         for (int m = 0; m < 3; ++m) {
             whens << QStringLiteral("WHEN %1 IN (?, ?) OR %2 IN (?, ?) THEN %3")
                          .arg(q("Procedure Code"), q("Procedure Description"))
@@ -411,27 +518,30 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
             for (const char* period : {"Annual", "Monthly"})
                 values << QStringLiteral("Kestrelpoint %1 %2").arg(QLatin1String(kModuleNames[m]), QLatin1String(period));
         }
-        const QString sql = QStringLiteral("SELECT %1, %2, %3, CASE %4 ELSE 0 END, %5, %6 FROM %7")
-                                .arg(q("Chart Number"), q("Case Number"), julianDay(p, q("Date From")),
-                                     whens.join(QLatin1Char(' ')), q("Procedure Code"), q("Description"), q("MWTRN"));
-        if (!readRows(p, sql, values, counter, m_rows[3], [&](const QSqlQuery& row) {
-                const QString chartText = row.value(0).toString();
-                const quint64 chartKey = keys.key(chartText, false);
-                const QVariant number = row.value(1);
-                const int at = chartKey == ChartKeys::kUnknown || number.isNull()
-                    ? -1
-                    : caseIndex.find(chartKey, quint32(number.toLongLong()));
+        const QString sql = QStringLiteral("SELECT %1, %2, CASE WHEN %3 THEN %4 END, CASE WHEN %3 THEN CASE %5 ELSE 0 END "
+                                           "ELSE 0 END, %6, %7, %8 FROM %9")
+                                .arg(q("Chart Number"), q("Case Number"), inWindow, julianDay(p, q("Date From")),
+                                     whens.join(QLatin1Char(' ')), q("Procedure Code"), q("Description"), q("Date From"),
+                                     q("MWTRN"));
+        if (!readRows(p, sql, values, counter, m_rows[3], [&](Rows& row) {
+                const QByteArrayView chart = row.text(0);
+                const quint64 chartKey = keys.key(chart, false);
+                const bool numbered = !row.isNull(1);
+                const qint64 number = row.number(1);
+                const int at = chartKey == ChartKeys::kUnknown || !numbered ? -1 : caseIndex.find(chartKey, quint32(number));
                 const bool ofAccount = at >= 0 ? cases[at].accountChart >= 0 : accountChart(chartKey) >= 0;
-                const QVariant day = row.value(2);
                 if (!ofAccount)
-                    orphans.append({rtrimmed(chartText), number, day.toInt(), rtrimmed(row.value(4)), row.value(5).toString()});
+                    orphans.append({utf8(chart), numbered ? QVariant(number) : QVariant(),
+                                    int(QDate::fromString(utf8(row.text(6)).left(10), Qt::ISODate).toJulianDay()),
+                                    utf8(row.text(4)), QString::fromUtf8(row.text(5))});
                 if (at < 0)
                     return;
                 cases[at].holdsCharge = true;
-                const int module = row.value(3).toInt() - 1;
-                if (!ofAccount || module < 0 || day.isNull() || day.toInt() < firstDay || day.toInt() > lastDay)
+                const int module = int(row.number(3)) - 1;
+                if (!ofAccount || module < 0)
                     return;
-                for (int r = renewalIndex.find(chartKey, renewalKey(module, day.toInt())); r >= 0; r = renewals[r].nextSameKey)
+                const int day = int(row.number(2));
+                for (int r = renewalIndex.find(chartKey, renewalKey(module, day)); r >= 0; r = renewals[r].nextSameKey)
                     renewals[r].billed = true;
             }))
             return false;
@@ -446,7 +556,7 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
             const Account& a = accounts[account];
             if (a.serial != LLONG_MIN)
                 l.serial = a.serial;
-            l.registerName = names.mid(a.nameAt, a.nameLength);
+            l.registerName = QString::fromUtf8(names.mid(a.nameAt, a.nameLength));
         }
         m_lines.append(l);
     };
@@ -458,7 +568,7 @@ bool Reconciliation::run(const QDate& today, const Progress& progress)
         if (!chart.hasPatient)
             line(Finding::NoPatient, i, keys.text(chart.key), QStringLiteral("no patient record for this chart"));
         if (chart.accounts > 1) {
-            // The first few others by number; a chart of many accounts
+            // The first few others in the order read; a chart of many accounts
             // says how many more.
             constexpr int kNamed = 5;
             QStringList others;

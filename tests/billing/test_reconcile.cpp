@@ -164,6 +164,11 @@ private slots:
             account(23, QStringLiteral("TOMORROW"), QStringLiteral("C23"), QStringLiteral("HUE"), 1, 1, 1);
             for (const char* c : {"C20", "C21", "C22", "C23"})
                 patient(QLatin1String(c));
+            // A chart beyond eight ASCII letters' worth, in order.
+            account(11, QStringLiteral("UMLAUT"), QStringLiteral("MÜLLER01"), QStringLiteral("H"), -7);
+            patient(QStringLiteral("MÜLLER01"));
+            addCase(11, QStringLiteral("MÜLLER01"), QStringLiteral("Kestrelpoint"));
+            charge(QStringLiteral("MÜLLER01"), 11, -7, QStringLiteral("EDIAPROF"));
             // A charge of no account.
             charge(QStringLiteral("ZZ9"), 1, -30, QStringLiteral("EDIAPROF"), QString(), QStringLiteral("SN: 4711 EXP: 11-09-26"));
         } catch (const Db::EngineError& e) {
@@ -185,7 +190,7 @@ private slots:
         const int counts[] = {1, 2, 5, 2, 1};
         for (int f = 0; f < Billing::kFindingKinds; ++f)
             QCOMPARE(r.count(Finding(f)), counts[f]);
-        QCOMPARE(r.summary(), QStringLiteral("14 accounts, 10 patients, 7 E1 cases and 6 charges read on 12/09/2026: 11 findings."));
+        QCOMPARE(r.summary(), QStringLiteral("15 accounts, 11 patients, 8 E1 cases and 7 charges read on 12/09/2026: 11 findings."));
     }
 
     // The button: Cancel shows nothing; a finished reconciliation shows its
@@ -207,7 +212,7 @@ private slots:
         TReconcileWindow* window = tab->reconcileWindow();
         QVERIFY(window && window->isVisible());
         QCOMPARE(lines(window->result()), expected);
-        QCOMPARE(f->lastDone, 14 + 10 + 7 + 6);
+        QCOMPARE(f->lastDone, 15 + 11 + 8 + 7);
 
         QTemporaryDir dir;
         platform->saveFileAnswers << dir.filePath(QStringLiteral("report.csv"));
