@@ -262,35 +262,37 @@ public:
         : m_conn(conn)
         , m_db(*static_cast<sqlite3* const*>(conn.database().driver()->handle().constData()))
     {
-        if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &m_statement, nullptr) != SQLITE_OK)
+        sqlite3_stmt* statement = nullptr;
+        const int prepared = sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement, nullptr);
+        m_statement.reset(statement);
+        if (prepared != SQLITE_OK)
             fail();
         for (int i = 0; i < int(values.size()); ++i) {
             const QVariant& v = values[i];
             int rc;
             if (v.isNull())
-                rc = sqlite3_bind_null(m_statement, i + 1);
+                rc = sqlite3_bind_null(m_statement.get(), i + 1);
             else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong)
-                rc = sqlite3_bind_int64(m_statement, i + 1, v.toLongLong());
+                rc = sqlite3_bind_int64(m_statement.get(), i + 1, v.toLongLong());
             else
-                rc = sqlite3_bind_text(m_statement, i + 1, v.toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
+                rc = sqlite3_bind_text(m_statement.get(), i + 1, v.toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
             if (rc != SQLITE_OK)
                 fail();
         }
     }
-    ~SqliteRows() override { sqlite3_finalize(m_statement); }
     bool next() override
     {
-        const int rc = sqlite3_step(m_statement);
+        const int rc = sqlite3_step(m_statement.get());
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             fail();
         return rc == SQLITE_ROW;
     }
-    bool isNull(int column) override { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
-    qint64 number(int column) override { return sqlite3_column_int64(m_statement, column); }
+    bool isNull(int column) override { return sqlite3_column_type(m_statement.get(), column) == SQLITE_NULL; }
+    qint64 number(int column) override { return sqlite3_column_int64(m_statement.get(), column); }
     QByteArrayView text(int column) override
     {
-        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
-        return QByteArrayView(bytes, bytes ? sqlite3_column_bytes(m_statement, column) : 0);
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_statement.get(), column));
+        return QByteArrayView(bytes, bytes ? sqlite3_column_bytes(m_statement.get(), column) : 0);
     }
 
 private:
@@ -302,7 +304,7 @@ private:
 
     Db::Connection& m_conn;
     sqlite3* m_db;
-    sqlite3_stmt* m_statement = nullptr;
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> m_statement{nullptr, sqlite3_finalize};
 };
 
 // Runs one statement and hands every row to row(); false when the reading
