@@ -6,9 +6,14 @@
 //   trellane-admin create [--console-role NAME]
 //   trellane-admin demo [--reset]
 //   trellane-admin generate N
+//   trellane-admin reconcile
 //   trellane-admin datadir
 //   trellane-admin grant LOGIN | revoke LOGIN [--console-role NAME]
 //   trellane-admin history SERIAL | --dealer CODE | --runs
+//
+// reconcile prints what the customer and practice databases disagree on (the
+// Billing tab's reconciliation, at the default procedure codes) and ends
+// with status 1 when it found anything, 0 when it found nothing.
 //
 // The databases are those of the site settings (customerdb/Settings.h);
 // options choosing others:
@@ -16,11 +21,13 @@
 //   --customer-service NAME  --practice-service NAME   (PostgreSQL, libpq services)
 //   --pg-database NAME       (PostgreSQL database of both, libpq environment)
 #include "admin/DemoData.h"
+#include "billing/Reconciliation.h"
 #include "customerdb/Access.h"
 #include "customerdb/ChangeLog.h"
 #include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "customerdb/Settings.h"
+#include "helpers/Platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,7 +41,7 @@ namespace {
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: trellane-admin create | demo [--reset] | generate N | datadir\n"
+                 "usage: trellane-admin create | demo [--reset] | generate N | reconcile | datadir\n"
                  "                      | grant LOGIN | revoke LOGIN | history SERIAL | history --dealer CODE\n"
                  "                      | history --runs\n"
                  "       [--console-role NAME]\n"
@@ -70,6 +77,31 @@ void printChanges(const QList<Db::Change>& changes, const QString& mainTable)
         for (QString& cell : cells)
             cell = oneLine(cell);
         std::printf("%s\n", qPrintable(cells.join(QLatin1Char('\t'))));
+    }
+}
+
+// Reads both databases as they are (creating and upgrading nothing) and
+// prints the reconciliation report.
+int reconcile(Db::ConnectionSettings customer, Db::ConnectionSettings practice)
+{
+    customer.createIfMissing = practice.createIfMissing = false;
+    try {
+        Db::Connection customerConn(QStringLiteral("connTrellaneEMC"), &CustomerDb::catalog());
+        customerConn.setSettings(customer);
+        customerConn.setTitle(QStringLiteral("customer database"));
+        Settings::connect(customerConn);
+        Db::Connection practiceConn(QStringLiteral("connMedisoft"), &Practice::catalog());
+        practiceConn.setSettings(practice);
+        practiceConn.setTitle(QStringLiteral("practice database"));
+        Settings::connect(practiceConn);
+        Billing::Reconciliation report(customerConn, practiceConn, Billing::defaultPrices());
+        report.run(Trellane::platform().today());
+        for (const QString& line : report.textLines())
+            std::printf("%s\n", qPrintable(line));
+        return report.lines().isEmpty() ? 0 : 1;
+    } catch (const Db::EngineError& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
     }
 }
 
@@ -141,6 +173,8 @@ int main(int argc, char** argv)
             return usage();
         }
     }
+    if (command == QLatin1String("reconcile"))
+        return reconcile(customer, practice);
     // The admin tool is the one that makes SQLite files, and their folders.
     for (Db::ConnectionSettings* s : {&customer, &practice}) {
         s->createIfMissing = true;

@@ -3,6 +3,7 @@
 #include "ui_BillingTab.h"
 
 #include "billing/ForecastWindow.h"
+#include "billing/ReconcileWindow.h"
 #include "billing/RenewalsExport.h"
 #include "customerdb/DataModule.h"
 #include "helpers/Command.h"
@@ -29,17 +30,19 @@ class DialogFeedback : public Billing::RunFeedback {
 public:
     explicit DialogFeedback(Console& console) : m_console(console) {}
 
-    void setPreview(bool preview) override { m_preview = preview; }
+    void setWork(Billing::Work work) override { m_work = work; }
     void started(qint64 total) override
     {
         m_dialog = new QProgressDialog(m_console.window());
-        m_dialog->setWindowTitle(m_preview ? QStringLiteral("Preview Charges") : QStringLiteral("Add Charges"));
+        m_dialog->setWindowTitle(m_work == Billing::Work::Preview     ? QStringLiteral("Preview Charges")
+                                 : m_work == Billing::Work::Reconcile ? QStringLiteral("Reconcile")
+                                                                      : QStringLiteral("Add Charges"));
         m_dialog->setWindowModality(Qt::WindowModal);
         m_dialog->setMinimumDuration(0);
         m_dialog->setAutoClose(false);
         m_dialog->setAutoReset(false);
         m_dialog->setRange(0, int(qMin<qint64>(total, INT_MAX)));
-        m_dialog->setLabelText(TBillingTab::progressText(0, total, m_preview));
+        m_dialog->setLabelText(TBillingTab::progressText(0, total, m_work));
         m_dialog->setValue(0);
         m_clock.start();
     }
@@ -50,7 +53,9 @@ public:
         // Repainting costs more than posting an account: a few times a second.
         if (m_clock.elapsed() >= 100 || done == total) {
             m_clock.restart();
-            m_dialog->setLabelText(TBillingTab::progressText(done, total, m_preview));
+            if (m_dialog->maximum() != int(qMin<qint64>(total, INT_MAX)))
+                m_dialog->setMaximum(int(qMin<qint64>(total, INT_MAX)));
+            m_dialog->setLabelText(TBillingTab::progressText(done, total, m_work));
             m_dialog->setValue(int(qMin<qint64>(done, INT_MAX)));  // handles events (window-modal)
         }
         return !m_dialog->wasCanceled();
@@ -66,7 +71,7 @@ private:
     Console& m_console;
     QPointer<QProgressDialog> m_dialog;
     QElapsedTimer m_clock;
-    bool m_preview = false;
+    Billing::Work m_work = Billing::Work::Run;
 };
 
 QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1String(name)).asString(); }
@@ -81,6 +86,9 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
     , m_preview(std::make_unique<Billing::RunPreview>())
 {
     ui->setupUi(this);
+    // The price list starts from its defaults at every start of the program.
+    for (int b = 0; b < Billing::kPriceBoxes; ++b)
+        priceBox(PriceBox(b))->setText(Billing::defaultPriceText(PriceBox(b)));
     // Procedure codes are capitals, except the monthly Institutional code,
     // which is kept as typed.
     for (QLineEdit* code : {ui->edtAnnProf, ui->edtAnnInst, ui->edtAnnERA, ui->edtMoProf, ui->edtMoERA,
@@ -91,6 +99,7 @@ TBillingTab::TBillingTab(Console& console, QWidget* parent)
     Trellane::onClick(ui->Button7, this, [this] { Button7Click(); });
     Trellane::onClick(ui->btnPreviewM, this, [this] { btnPreviewMClick(); });
     Trellane::onClick(ui->btnForecast, this, [this] { btnForecastClick(); });
+    Trellane::onClick(ui->btnReconcile, this, [this] { btnReconcileClick(); });
 }
 
 TBillingTab::~TBillingTab() = default;
@@ -100,32 +109,37 @@ void TBillingTab::setRunFeedback(std::unique_ptr<Billing::RunFeedback> feedback)
     m_feedback = std::move(feedback);
 }
 
-QString TBillingTab::progressText(qint64 done, qint64 total, bool preview)
+QString TBillingTab::progressText(qint64 done, qint64 total, Billing::Work work)
 {
     const QLocale c(QLocale::English, QLocale::UnitedStates);
+    if (work == Billing::Work::Reconcile)
+        return QStringLiteral("Reconciling: %1 of %2 rows read").arg(c.toString(done), c.toString(total));
     return QStringLiteral("%1 renewals: %2 of %3 accounts")
-        .arg(preview ? QStringLiteral("Previewing") : QStringLiteral("Posting"), c.toString(done), c.toString(total));
+        .arg(work == Billing::Work::Preview ? QStringLiteral("Previewing") : QStringLiteral("Posting"), c.toString(done),
+             c.toString(total));
 }
 
-QString TBillingTab::text(PriceBox box) const
+QLineEdit* TBillingTab::priceBox(PriceBox box) const
 {
     switch (box) {
-    case PriceBox::AnnProf: return ui->edtAnnProf->text();
-    case PriceBox::AnnProfChg: return ui->edtAnnProfChg->text();
-    case PriceBox::AnnInst: return ui->edtAnnInst->text();
-    case PriceBox::AnnInstChg: return ui->edtAnnInstChg->text();
-    case PriceBox::AnnInstChg2: return ui->edtAnnInstChg2->text();
-    case PriceBox::AnnERA: return ui->edtAnnERA->text();
-    case PriceBox::AnnERAChg: return ui->edtAnnERAChg->text();
-    case PriceBox::MoProf: return ui->edtMoProf->text();
-    case PriceBox::MoProfChg: return ui->edtMoProfChg->text();
-    case PriceBox::MoERA: return ui->edtMoERA->text();
-    case PriceBox::MoERAChg: return ui->edtMoERAChg->text();
-    case PriceBox::MOInst: return ui->edtMOInst->text();
-    case PriceBox::MOInstChg: return ui->edtMOInstChg->text();
+    case PriceBox::AnnProf: return ui->edtAnnProf;
+    case PriceBox::AnnProfChg: return ui->edtAnnProfChg;
+    case PriceBox::AnnInst: return ui->edtAnnInst;
+    case PriceBox::AnnInstChg: return ui->edtAnnInstChg;
+    case PriceBox::AnnInstChg2: return ui->edtAnnInstChg2;
+    case PriceBox::AnnERA: return ui->edtAnnERA;
+    case PriceBox::AnnERAChg: return ui->edtAnnERAChg;
+    case PriceBox::MoProf: return ui->edtMoProf;
+    case PriceBox::MoProfChg: return ui->edtMoProfChg;
+    case PriceBox::MoERA: return ui->edtMoERA;
+    case PriceBox::MoERAChg: return ui->edtMoERAChg;
+    case PriceBox::MOInst: return ui->edtMOInst;
+    case PriceBox::MOInstChg: return ui->edtMOInstChg;
     }
-    return QString();
+    return nullptr;
 }
+
+QString TBillingTab::text(PriceBox box) const { return priceBox(box)->text(); }
 
 // The buttons belong to the tab's right edge: a wider window takes them
 // along, the price list staying where it is.
@@ -136,7 +150,8 @@ void TBillingTab::resizeEvent(QResizeEvent* e)
     const struct {
         QPushButton* button;
         int x;
-    } designed[] = {{ui->btnPreviewM, 530}, {ui->Button11, 641}, {ui->btnForecast, 530}, {ui->Button7, 641}};
+    } designed[] = {{ui->btnPreviewM, 530}, {ui->Button11, 641}, {ui->btnReconcile, 419}, {ui->btnForecast, 530},
+                    {ui->Button7, 641}};
     for (const auto& d : designed)
         d.button->move(d.x + shift, d.button->y());
     QWidget::resizeEvent(e);
@@ -196,7 +211,7 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
         mode == Mode::Direct ? QStringLiteral("Add Charges for M")
                              : QStringLiteral("Add Charges for %1").arg(dealerCode.isNull() ? QStringLiteral("(no reseller)") : dealerCode));
     Billing::RunPreview& report = *m_preview;
-    m_feedback->setPreview(preview);
+    m_feedback->setWork(preview ? Billing::Work::Preview : Billing::Work::Run);
 
     const Trellane::ButtonsDisabled busy(m_console);
     bool progressShown = false;
@@ -321,4 +336,39 @@ void TBillingTab::btnForecastClick()
     m_forecastWindow->refresh();
     m_forecastWindow->show();
     m_forecastWindow->raise();
+}
+
+TReconcileWindow* TBillingTab::reconcileWindow() const { return m_reconcileWindow; }
+
+void TBillingTab::btnReconcileClick()
+{
+    TDataModule& data = m_console.data();
+    const Billing::PriceList& prices = *this;
+    auto result = std::make_unique<Billing::Reconciliation>(*data.connTrellaneEMC, *data.connMedisoft, prices);
+    {
+        const Trellane::ButtonsDisabled busy(m_console);
+        m_feedback->setWork(Billing::Work::Reconcile);
+        bool shown = false;
+        auto done = qScopeGuard([&] {
+            if (shown)
+                m_feedback->finished();
+        });
+        const bool finished = result->run(Trellane::platform().today(), [&](qint64 rows, qint64 total) {
+            if (!shown) {
+                m_feedback->started(total);
+                shown = true;
+            }
+            return m_feedback->advanced(rows, total);
+        });
+        if (!finished)
+            return;
+    }
+    // One window, showing the latest reconciliation.
+    if (!m_reconcileWindow) {
+        m_reconcileWindow = new TReconcileWindow(m_console.window());
+        m_reconcileWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_reconcileWindow->setResult(std::move(result));
+    m_reconcileWindow->show();
+    m_reconcileWindow->raise();
 }

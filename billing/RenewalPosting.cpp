@@ -38,6 +38,35 @@ QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1
 
 } // namespace
 
+QString defaultPriceText(PriceBox box)
+{
+    switch (box) {
+    case PriceBox::AnnProf: return QStringLiteral("EDIAPROF");
+    case PriceBox::AnnProfChg: return QStringLiteral("599.00");
+    case PriceBox::AnnInst: return QStringLiteral("EDIAINST");
+    case PriceBox::AnnInstChg: return QStringLiteral("599.00");
+    case PriceBox::AnnInstChg2: return QStringLiteral("299.00");
+    case PriceBox::AnnERA: return QStringLiteral("EDIAERA");
+    case PriceBox::AnnERAChg: return QStringLiteral("299.00");
+    case PriceBox::MoProf: return QStringLiteral("EDIMOPROF");
+    case PriceBox::MoProfChg: return QStringLiteral("65.00");
+    case PriceBox::MoERA: return QStringLiteral("EDIMOERA");
+    case PriceBox::MoERAChg: return QStringLiteral("65.00");
+    case PriceBox::MOInst: return QStringLiteral("EDIMOINST");
+    case PriceBox::MOInstChg: return QStringLiteral("65.00");
+    }
+    return QString();
+}
+
+const PriceList& defaultPrices()
+{
+    static const class : public PriceList {
+    public:
+        QString text(PriceBox box) const override { return defaultPriceText(box); }
+    } prices;
+    return prices;
+}
+
 qint64 parseAmount(const QString& text, const QLocale& locale)
 {
     QLocale strict = locale;
@@ -132,6 +161,11 @@ void RenewalPosting::prepareReading()
                                       .arg(conn.quoteName(QStringLiteral("Procedure Code")),
                                            conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
         throw sqlError(*m_selectCharges);
+    m_patientOf = std::make_unique<QSqlQuery>(conn.database());
+    m_patientOf->setForwardOnly(true);
+    if (!m_patientOf->prepare(QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?")
+                                  .arg(conn.quoteName(QStringLiteral("MWPAT")), chart)))
+        throw sqlError(*m_patientOf);
     // Codes are posted, logged and compared in the form the column stores
     // them (cut to its width, without trailing blanks): a code typed longer
     // than the column still finds the charges a run stored with it.
@@ -273,6 +307,16 @@ AccountPlan RenewalPosting::planAccount()
     }
     m_today = Trellane::platform().today();
     m_now = Trellane::platform().now();
+    if (m_preview) {
+        // A run posts a case and charges for a chart whatever the patient
+        // table holds; the preview says when there is no patient to bill.
+        QSqlQuery& pat = *m_patientOf;
+        pat.bindValue(0, plan.chart);
+        if (!pat.exec())
+            throw sqlError(pat);
+        plan.noPatient = !pat.next();
+        pat.finish();
+    }
 
     // Everything this account needs is worked out before anything of it is
     // written: a price that is not a number stops here.

@@ -38,6 +38,8 @@ enum class PriceBox {
     MoProf, MoProfChg, MoERA, MoERAChg, MOInst, MOInstChg,
 };
 
+constexpr int kPriceBoxes = int(PriceBox::MOInstChg) + 1;
+
 // Where the codes and prices come from; read each time an account's charges
 // are worked out, so a change applies to the next account.
 class PriceList {
@@ -45,6 +47,11 @@ public:
     virtual ~PriceList() = default;
     virtual QString text(PriceBox box) const = 0;
 };
+
+// The text each box starts with ("EDIAPROF", "599.00", ...), and a price list
+// of those texts for work done outside the Billing tab.
+QString defaultPriceText(PriceBox box);
+const PriceList& defaultPrices();
 
 // A price text in the locale's number format (no group separators) in whole
 // cents; anything else throws an EngineError naming the text.
@@ -81,6 +88,7 @@ struct AccountPlan {
     QString registerName;
     QString chart;
     bool blankChart = false;  // passed over
+    bool noPatient = false;   // preview: the chart has no patient in MWPAT (posted all the same)
     bool addCase = false;
     QList<Charge> charges;    // every due module's charge, in module order
     bool writes() const
@@ -171,6 +179,7 @@ private:
     QList<const Db::FieldDef*> m_trnFields;  // MWTRN columns in posting order
     const Db::FieldDef* m_codeField = nullptr;  // MWTRN "Procedure Code"
     std::unique_ptr<QSqlQuery> m_selectCharges;
+    std::unique_ptr<QSqlQuery> m_patientOf;  // preview: is there a patient for a chart
     QList<std::shared_ptr<QSqlQuery>> m_insertCharges;  // for 1, 2, 3 rows
     QList<QVariantList> m_pending;                      // charges not written yet
     std::unique_ptr<QSqlQuery> m_insertCase;   // for the column list in m_caseColumns

@@ -7,6 +7,8 @@ namespace Billing {
 void RunPreview::add(const AccountPlan& plan)
 {
     m_accounts.append(plan);
+    if (plan.noPatient)
+        ++m_noPatient;
     if (plan.addCase)
         ++m_cases;
     for (const Charge& c : plan.charges) {
@@ -36,6 +38,8 @@ QStringList RunPreview::lines(qint64 cancelledAfter, qint64 total) const
             out << QStringLiteral("    Pass over: the chart number is blank");
             continue;
         }
+        if (a.noPatient)
+            out << QStringLiteral("    Flag: no patient record for this chart");
         if (a.addCase)
             out << QStringLiteral("    Add a case");
         for (const Charge& c : a.charges) {
@@ -61,6 +65,8 @@ QStringList RunPreview::lines(qint64 cancelledAfter, qint64 total) const
                    .arg(it->count)
                    .arg(it->count == 1 ? QStringLiteral("charge") : QStringLiteral("charges"), formatAmount(it->cents));
     out << QStringLiteral("Accounts: %1").arg(m_accounts.size());
+    if (m_noPatient > 0)
+        out << QStringLiteral("Accounts without a patient record: %1").arg(m_noPatient);
     out << QStringLiteral("Cases to add: %1").arg(m_cases);
     out << QStringLiteral("Charges to post: %1").arg(m_charges);
     out << QStringLiteral("Total amount: %1").arg(formatAmount(m_cents));

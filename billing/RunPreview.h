@@ -20,6 +20,7 @@ public:
 
     const QList<AccountPlan>& accounts() const { return m_accounts; }
     int casesToAdd() const { return m_cases; }
+    int withoutPatient() const { return m_noPatient; }
     int chargesToPost() const { return m_charges; }
     qint64 totalCents() const { return m_cents; }
 
@@ -31,6 +32,7 @@ private:
     QString m_title;
     QList<AccountPlan> m_accounts;
     int m_cases = 0;
+    int m_noPatient = 0;
     int m_charges = 0;
     qint64 m_cents = 0;
 };

@@ -10,13 +10,20 @@
 // TRELLANE_BENCH_BILLING_DBS the billing run's customer and practice
 // databases (two empty databases, space-separated).
 // TRELLANE_BENCH_ACCOUNTS: due accounts of the billing run (default 10000).
+// TRELLANE_BENCH_CHARGES: charges of the practice database the
+// reconciliation reads beside the generated accounts (default 1000000).
+// SQLite makes that practice database in TRELLANE_BENCH_DIR; PostgreSQL puts
+// its tables into the generated customer database, so that they are filled
+// from the accounts by statements the server runs.
 //
 // Prints one line per figure: name value unit backend.
 #include "bench/BenchSupport.h"
 #include "billing/BillingTab.h"
 #include "billing/ForecastWindow.h"
+#include "billing/ReconcileWindow.h"
 #include "billing/RenewalsExport.h"
 #include "customerdb/DataModule.h"
+#include "customerdb/PracticeSchema.h"
 #include "customerdb/Schema.h"
 #include "helpers/Console.h"
 #include "helpers/QtPlatform.h"
@@ -29,6 +36,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -160,6 +168,124 @@ void fillBillingData(Db::Connection& customer, Db::Connection& practice, int n, 
         exec(customer, QStringLiteral("ANALYZE"));
         exec(practice, QStringLiteral("ANALYZE"));
     }
+}
+
+// The findings planted in the practice data of the reconciliation, one of
+// each kind (the shared chart lists both of its accounts).
+const int kPlanted[Billing::kFindingKinds] = {1, 2, 1, 1, 1};
+const char kPlantedName[] = "PLANTED SHARED CHART";
+
+// Fills the practice tables from the generated accounts with statements the
+// database runs: a patient for every chart, a charge for every renewal
+// expired in the last 60 days (each on its account's "E1" case, made by a
+// run), earlier years' charges on the same cases up to `charges` in all,
+// and one planted finding of each kind. The shared chart is an account
+// added to the generated ones; removePlanted() takes it away again.
+void fillReconcileData(Db::Connection& customer, Db::Connection& practice, const QString& customerFile, qint64 charges,
+                       const QDate& today)
+{
+    const bool pg = customer.backend() == Db::Backend::PostgreSQL;
+    auto c = [&](const char* n) { return customer.quoteName(QLatin1String(n)); };
+    auto p = [&](const char* n) { return practice.quoteName(QLatin1String(n)); };
+    auto date = [&](const QDate& d) { return pg ? QVariant(d) : QVariant(d.toString(Qt::ISODate)); };
+    const QString created = (pg ? QStringLiteral("DATE '%1'") : QStringLiteral("'%1'")).arg(today.addDays(-60).toString(Qt::ISODate));
+    auto minusDays = [&](const QString& expr, const QString& days) {
+        return pg ? QStringLiteral("(%1 - %2)").arg(expr, days) : QStringLiteral("date(%1, '-' || (%2) || ' days')").arg(expr, days);
+    };
+    exec(customer, QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(c("Registration"), c("RegisterName")),
+         {QString::fromLatin1(kPlantedName)});
+
+    // Fresh tables, filled without their indexes, which are built afterwards.
+    practice.connect();
+    for (const Db::TableDef& t : practice.catalog().tables)
+        exec(practice, QStringLiteral("DROP TABLE IF EXISTS %1").arg(practice.quoteName(t.name)));
+    practice.createSchema();
+    for (const Db::TableDef& t : practice.catalog().tables)
+        for (const Db::IndexDef& ix : t.indexes)
+            for (const char* kind : {"ix_", "uq_"})
+                exec(practice, QStringLiteral("DROP INDEX IF EXISTS %1%2")
+                                   .arg(QLatin1String(kind), Db::SqlDialect::objectName(t.name + QLatin1Char('_') + ix.name)));
+    QString reg = c("Registration");
+    if (!pg) {
+        exec(practice, QStringLiteral("ATTACH DATABASE ? AS generated"), {customerFile});
+        reg = QStringLiteral("generated.") + reg;
+    }
+    const QVariant from = date(today.addDays(-60)), to = date(today);
+    auto scalar = [&](const QString& sql, const QVariantList& v = {}) { return practice.scalar(sql, v).toLongLong(); };
+    // The first accounts of the generated set carry the planted findings:
+    // 11 has no patient, 12 shares its chart, 13 has an empty case; the
+    // unbilled renewal is the first Professional one past account 100.
+    const qint64 unbilled = scalar(QStringLiteral("SELECT MIN(%1) FROM %2 WHERE %3 AND %4 >= ? AND %4 <= ? AND %1 > 100")
+                                       .arg(c("SerialNumber"), reg, c("HasHCFA"), c("ExpiresProf")),
+                                   {from, to});
+
+    practice.beginTransaction();
+    const QString trnColumns = QStringList{p("Chart Number"), p("Case Number"), p("Date From"), p("Date To"),
+                                           p("Procedure Code"), p("Procedure Description"), p("Description"),
+                                           p("Transaction Type"), p("Units")}
+                                   .join(QStringLiteral(", "));
+    QStringList renewals;
+    QVariantList values;
+    const struct {
+        const char* flag;
+        const char* expires;
+        const char* code;
+        const char* name;
+    } modules[] = {{"HasHCFA", "ExpiresProf", "EDIAPROF", "Professional"},
+                   {"HasUB92", "ExpiresInst", "EDIAINST", "Institutional"},
+                   {"HasERA", "ExpiresERA", "EDIAERA", "ERA"}};
+    for (const auto& m : modules) {
+        renewals << QStringLiteral("SELECT %1, %2, %3, %3, '%4', 'Kestrelpoint %5 Annual', 'SN: ' || %2, 'A', 1 "
+                                   "FROM %6 WHERE %7 AND %3 >= ? AND %3 <= ? AND %2 <> ?")
+                        .arg(c("ChartNumber"), c("SerialNumber"), c(m.expires), QLatin1String(m.code),
+                             QLatin1String(m.name), reg, c(m.flag));
+        values << from << to << (&m == &modules[0] ? unbilled : -1);
+    }
+    exec(practice, QStringLiteral("INSERT INTO %1 (%2) %3").arg(p("MWTRN"), trnColumns, renewals.join(QStringLiteral(" UNION ALL "))),
+         values);
+    // Earlier years' charges of the same cases, up to the number asked for.
+    const qint64 history = qMax<qint64>(0, charges - 1 - scalar(QStringLiteral("SELECT COUNT(*) FROM %1").arg(p("MWTRN"))));
+    exec(practice,
+         QStringLiteral("INSERT INTO %1 (%2) SELECT %3, %4, %5, %5, %6, 'EMC renewal', %7, 'A', 1 FROM %8, "
+                        "(SELECT 1 AS y UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5) years "
+                        "LIMIT ?")
+             .arg(p("MWTRN"), trnColumns, p("Chart Number"), p("Case Number"), minusDays(p("Date From"), QStringLiteral("365 * y")),
+                  p("Procedure Code"), p("Description"), p("MWTRN")),
+         {history});
+    // Planted: a charge of no account.
+    exec(practice, QStringLiteral("INSERT INTO %1 (%2) VALUES ('NOACCT01', 1, ?, ?, 'EDIAPROF', 'Kestrelpoint Professional Annual', "
+                                  "'SN: 99999999', 'A', 1)")
+                       .arg(p("MWTRN"), trnColumns),
+         {date(today.addDays(-10)), date(today.addDays(-10))});
+    // The cases the charges are on, as a run adds them; planted: an empty one.
+    exec(practice, QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7) SELECT DISTINCT %2, %3, 'E1', false, 'Kestrelpoint', %8 "
+                                  "FROM %9 WHERE %3 <> 'NOACCT01'")
+                       .arg(p("MWCAS"), p("Case Number"), p("Chart Number"), p("Billing Code"), p("Case Closed"),
+                            p("Description"), p("Date Created"), created, p("MWTRN")));
+    exec(practice, QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7) SELECT MAX(%2) + 1, 'G0000013', 'E1', false, "
+                                  "'Kestrelpoint', %8 FROM %1")
+                       .arg(p("MWCAS"), p("Case Number"), p("Chart Number"), p("Billing Code"), p("Case Closed"),
+                            p("Description"), p("Date Created"), created));
+    // A patient for every chart; planted: none for account 11.
+    exec(practice, QStringLiteral("INSERT INTO %1 (%2, %3) SELECT %4, substr(%5, 1, 20) FROM %6 WHERE %4 IS NOT NULL AND %7 <> 11")
+                       .arg(p("MWPAT"), p("Chart Number"), p("Last Name"), c("ChartNumber"), c("RegisterName"), reg,
+                            c("SerialNumber")));
+    practice.commit();
+    if (!pg)
+        exec(practice, QStringLiteral("DETACH DATABASE generated"));
+    practice.createSchema();
+    exec(customer, QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5) SELECT MAX(%2) + 1, 'G0000012', ?, 'D1' FROM %1")
+                       .arg(c("Registration"), c("SerialNumber"), c("ChartNumber"), c("RegisterName"), c("DealerCode")),
+         {QString::fromLatin1(kPlantedName)});
+    if (pg)
+        exec(practice, QStringLiteral("ANALYZE"));
+}
+
+void removePlanted(Db::Connection& customer)
+{
+    exec(customer, QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+                       .arg(customer.quoteName(QStringLiteral("Registration")), customer.quoteName(QStringLiteral("RegisterName"))),
+         {QString::fromLatin1(kPlantedName)});
 }
 
 // Processor time of this process, in seconds: on a machine shared with
@@ -318,6 +444,49 @@ int main(int argc, char** argv)
             Billing::writeLines(platform.saveAs, lines);
             std::fprintf(stderr, "export: query and lines %.2f s, Memo2 %.2f s, file %.2f s\n", query, memo,
                          double(t.nsecsElapsed()) / 1e9);
+        }
+        // ---- The reconciliation over the generated accounts ---------------
+        if (pg || QFile::exists(generated.sqliteFile)) {
+            const qint64 charges = qEnvironmentVariableIntValue("TRELLANE_BENCH_CHARGES") > 0
+                ? qEnvironmentVariableIntValue("TRELLANE_BENCH_CHARGES")
+                : 1000000;
+            Db::ConnectionSettings practice = generated;
+            if (!pg) {
+                practice.sqliteFile = QDir(qEnvironmentVariable("TRELLANE_BENCH_DIR", QDir::tempPath()))
+                                          .filePath(QStringLiteral("reconcile-practice.sqlite"));
+                practice.createIfMissing = true;
+            }
+            BenchConsole console(generated, practice);
+            TDataModule& data = console.data();
+            data.connTrellaneEMC->connect();
+            QElapsedTimer t;
+            t.start();
+            fillReconcileData(*data.connTrellaneEMC, *data.connMedisoft, generated.sqliteFile, charges, platform.today());
+            std::fprintf(stderr, "reconcile: practice data filled in %.1f s (%lld charges)\n", double(t.elapsed()) / 1000.0,
+                         static_cast<long long>(count(*data.connMedisoft, "MWTRN")));
+            console.host().show();
+            app.processEvents();
+            auto* tab = new TBillingTab(console, &console.host());
+            tab->setRunFeedback(std::make_unique<SilentFeedback>());
+            const double rss0 = rssMb();
+            const double cpu = cpuSeconds();
+            t.start();
+            tab->btnReconcileClick();
+            TReconcileWindow* window = tab->reconcileWindow();
+            app.processEvents();
+            window->repaint();
+            const double secs = double(t.nsecsElapsed()) / 1e9;
+            print("reconcile_s", secs, "s");
+            print("reconcile_rss_growth_mb", rssMb() - rss0, "MB");
+            const Billing::Reconciliation& r = window->result();
+            std::fprintf(stderr, "reconcile: %s %.2f s (%.2f s processor)\n", qPrintable(r.summary()), secs,
+                         cpuSeconds() - cpu);
+            for (int f = 0; f < Billing::kFindingKinds; ++f)
+                if (r.count(Billing::Finding(f)) != kPlanted[f])
+                    std::fprintf(stderr, "reconcile: %d found of \"%s\", %d planted\n", r.count(Billing::Finding(f)),
+                                 qPrintable(Billing::Reconciliation::sectionTitle(Billing::Finding(f))), kPlanted[f]);
+            delete window;
+            removePlanted(*data.connTrellaneEMC);
         }
     } catch (const Db::EngineError& e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.message()));

@@ -235,6 +235,26 @@ private slots:
         return out;
     }
 
+    // The preview flags an account whose chart has no patient; the run
+    // posts its charges all the same.
+    void previewFlagsAChartWithoutPatient()
+    {
+        addAccount(1, QStringLiteral("M"), QStringLiteral("NOPAT01"), QStringLiteral("H"), 30, kNone, kNone, QStringLiteral("A PRACTICE"));
+        addAccount(2, QStringLiteral("M"), QStringLiteral("HASPAT01"), QStringLiteral("H"), 30, kNone, kNone, QStringLiteral("B PRACTICE"));
+        practice(QStringLiteral("MWPAT"), {{QStringLiteral("Chart Number"), QStringLiteral("HASPAT01")}});
+        click(&TBillingTab::btnPreviewMClick);
+        const QStringList out = log().split(QLatin1Char('\n'));
+        const qsizetype a = out.indexOf(QStringLiteral("Serial 1  A PRACTICE  Chart NOPAT01"));
+        const qsizetype b = out.indexOf(QStringLiteral("Serial 2  B PRACTICE  Chart HASPAT01"));
+        QVERIFY(a > 0 && b > a);
+        QCOMPARE(out.mid(a + 1, 2), QStringList({"    Flag: no patient record for this chart", "    Add a case"}));
+        QCOMPARE(out.at(b + 1), QStringLiteral("    Add a case"));
+        QVERIFY(out.contains(QStringLiteral("Accounts without a patient record: 1")));
+        QCOMPARE(tab->lastPreview().withoutPatient(), 1);
+        click(&TBillingTab::Button11Click);
+        QCOMPARE(charges(), QStringList({"NOPAT01|EDIAPROF|599.00", "HASPAT01|EDIAPROF|599.00"}));
+    }
+
     // A preview lists exactly what the run then posts, in the same order,
     // and leaves both databases as they were.
     void previewThenRun_data()
