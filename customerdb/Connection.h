@@ -86,6 +86,16 @@ public:
 
     // Runs a statement with positional values; throws EngineError.
     void exec(const QString& sql, const QVariantList& values = {});
+    // Runs a statement whose text is made for this one use (a block of rows
+    // of any number) and returns its rows. On a server it is one round trip:
+    // the values go into the text as literals, written by the driver as it
+    // writes the values it binds, and nothing stays prepared. On SQLite it is
+    // prepared and bound as usual. Throws EngineError.
+    QList<QVariantList> execOnce(const QString& sql, const QVariantList& values = {});
+    // A value as a literal of this connection's SQL, as the driver writes
+    // it; a negative number in brackets (after a minus sign its own would
+    // start a comment).
+    QString literal(const QVariant& value) const;
     // Runs a statement and returns the first column of its first row.
     QVariant scalar(const QString& sql, const QVariantList& values = {});
 
