@@ -3,6 +3,8 @@
 #include "customerdb/ChangeLog.h"
 #include "customerdb/DataSet.h"
 
+#include "helpers/BusyCursor.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlField>
@@ -40,6 +42,9 @@ Connection::~Connection()
 
 QSqlDatabase Connection::database() const
 {
+    // Every statement starts here (or at a statement a table keeps
+    // prepared): a long wait shows the busy cursor.
+    Trellane::aboutToWaitOnDatabase();
     const QString cn = m_name + QStringLiteral("_%1").arg(reinterpret_cast<quintptr>(this));
     return QSqlDatabase::database(cn, false);
 }
