@@ -3,8 +3,6 @@
 #include "customerdb/ChangeLog.h"
 #include "customerdb/DataSet.h"
 
-#include "helpers/BusyCursor.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlField>
@@ -42,11 +40,14 @@ Connection::~Connection()
 
 QSqlDatabase Connection::database() const
 {
-    // Every statement starts here (or at a statement a table keeps
-    // prepared): a long wait shows the busy cursor.
-    Trellane::aboutToWaitOnDatabase();
+    aboutToWait();
     const QString cn = m_name + QStringLiteral("_%1").arg(reinterpret_cast<quintptr>(this));
     return QSqlDatabase::database(cn, false);
+}
+
+void Connection::setWaitHook(void (*hook)())
+{
+    s_waitHook = hook;
 }
 
 bool Connection::isConnected() const

@@ -52,7 +52,19 @@ public:
     void disconnect();
     bool isConnected() const;
 
+    // The Qt connection; every statement is made on it (or is one a table
+    // keeps prepared), and each of those first calls the wait hook.
     QSqlDatabase database() const;
+
+    // Called before a statement goes to any database, on the window's
+    // thread: the console shows its busy cursor from here when an action
+    // waits long. None by default (the admin tool, most tests).
+    static void setWaitHook(void (*hook)());
+    static void aboutToWait()
+    {
+        if (s_waitHook)
+            s_waitHook();
+    }
 
     // "Today" of the database: pinned by tests, else the server's date.
     void setPinnedToday(const QDate& d) { m_pinnedToday = d; }
@@ -122,6 +134,8 @@ public:
     void detach(DataSet* ds);
 
 private:
+    static inline void (*s_waitHook)() = nullptr;
+
     bool schemaVersionHasCatalog();
     QStringList storedTwice(const QString& table, const QStringList& columns);
     void openDatabase(QSqlDatabase& db);

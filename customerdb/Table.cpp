@@ -3,7 +3,6 @@
 #include "customerdb/Connection.h"
 #include "customerdb/EngineError.h"
 #include "customerdb/FieldValues.h"
-#include "helpers/BusyCursor.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -246,7 +245,7 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
     for (const QVariant& v : values)
         q->bindValue(i++, v);
     q->bindValue(i, limit);
-    Trellane::aboutToWaitOnDatabase();
+    Connection::aboutToWait();
     if (!q->exec()) {
         const QSqlError e = q->lastError();
         m_stmts.remove(cacheKey);
@@ -386,7 +385,7 @@ Table::Around Table::readAround(const Place& place, int before, int after)
         bindPart(before);
     if (readAfter)
         bindPart(after);
-    Trellane::aboutToWaitOnDatabase();
+    Connection::aboutToWait();
     if (!q->exec()) {
         const QSqlError e = q->lastError();
         m_stmts.remove(cacheKey);

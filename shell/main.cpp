@@ -82,6 +82,7 @@ int main(int argc, char* argv[])
     Trellane::useConsoleStyle();
     // An action waiting on the database server for half a second shows so.
     Trellane::installBusyCursor(500);
+    Db::Connection::setWaitHook(&Trellane::aboutToWaitOnDatabase);
 
     // Outlives the main window, whose end may still show a message.
     std::optional<ScriptedStart> scripted;

@@ -863,7 +863,8 @@ private slots:
         addPerson(t, 1, QStringLiteral("A"));
         addPerson(t, 2, QStringLiteral("B"));
         Trellane::installBusyCursor(100);
-        const auto off = qScopeGuard([] { Trellane::installBusyCursor(INT_MAX); });
+        Connection::setWaitHook(&Trellane::aboutToWaitOnDatabase);
+        const auto off = qScopeGuard([] { Connection::setWaitHook(nullptr); });
         // The event loop waiting for events, as between a user's actions.
         auto idle = [] {
             QEventLoop loop;
