@@ -223,12 +223,15 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
         if (progressShown)
             m_feedback->finished();
         output.setText(preview ? QString() : posting.log().join(QLatin1Char('\n')));
+        // Each on its own: a transaction table that cannot be read (the
+        // error that ended the run) keeps no patient table closed.
         if (!patientsReopened) {
-            try {
-                data.tblMWTRN->open();
-                data.tblMWPAT->open();
-            } catch (...) {
-                // The error that ended the run is the one reported.
+            for (Db::Table* table : {data.tblMWTRN, data.tblMWPAT}) {
+                try {
+                    table->open();
+                } catch (...) {
+                    // The error that ended the run is the one reported.
+                }
             }
         }
     });
@@ -268,9 +271,21 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
             }
             q.next();
         }
+        if (!preview)
+            posting.finish();
     } catch (const Db::EngineError& e) {
         if (preview)
             throw;
+        // The accounts planned before the error are written first: all
+        // accounts before the one that failed stay posted. When one of them
+        // cannot be written, its error is the one reported.
+        Db::EngineError failure = e;
+        try {
+            posting.finish();
+        } catch (const Db::EngineError& earlier) {
+            failure = earlier;
+        }
+        count = posting.accountsDone();
         // What was posted is recorded; the error that ended the run is the
         // one reported.
         try {
@@ -280,10 +295,10 @@ void TBillingTab::run(const QString& dealerCode, Mode mode, const QString& deale
         }
         // The output window stays hidden: the error box says how far the
         // run got. Each account is posted whole or not at all.
-        throw Db::EngineError(e.message() + QLatin1Char('\n')
+        throw Db::EngineError(failure.message() + QLatin1Char('\n')
                                   + QStringLiteral("%1 of %2 accounts were posted before the error; run again to post the rest.")
                                         .arg(english.toString(count), english.toString(total)),
-                              e.nativeCode());
+                              failure.nativeCode());
     }
     m_feedback->finished();
     progressShown = false;

@@ -5,6 +5,7 @@
 #include "customerdb/SqlDialect.h"
 #include "helpers/Platform.h"
 
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -32,7 +33,11 @@ const char* const kTrnColumns[] = {
     "Procedure Description", "Statement Number", "Quantity",
 };
 constexpr int kTrnCount = int(std::size(kTrnColumns));
-constexpr int kMaxBatch = 3;  // charges written by one statement
+constexpr int kCaseNumberColumn = 1;  // "Case Number" in kTrnColumns
+constexpr int kMaxBatch = 3;          // SQLite: charges written by one statement
+// Accounts read and written together. A server takes a block in one round
+// trip each way; every charge binds 56 values, and a statement at most 65535.
+constexpr int kBlockAccounts = 100;
 
 QString field(Db::DataSet& ds, const char* name) { return ds.fieldByName(QLatin1String(name)).asString(); }
 
@@ -129,55 +134,24 @@ void RenewalPosting::setMode(Mode mode, const QString& dealerChart, const QStrin
     m_dealerProvider = dealerProvider;
 }
 
+
 void RenewalPosting::readCaseDefaults()
 {
+    // A handful of rows, read in one statement after the first.
     Db::Table& def = *m_data.tblMWDEF;
     m_defaults.clear();
-    for (def.first(); !def.eof(); def.next())
-        m_defaults.append({field(def, "Table"), field(def, "Field"), field(def, "Default")});
-    prepareReading();
-    prepareWriting();
-}
+    def.first();
+    if (!def.isEmpty()) {
+        QList<Db::Record> rows{def.currentRecord()};
+        rows += def.rowsAfter(&def.currentRecord(), INT_MAX, false);
+        const int table = def.fieldIndex(QStringLiteral("Table"));
+        const int name = def.fieldIndex(QStringLiteral("Field"));
+        const int value = def.fieldIndex(QStringLiteral("Default"));
+        auto text = [](const Db::Record& r, int i) { return Db::rtrimmed(r.values.value(i).toString()); };
+        for (const Db::Record& r : std::as_const(rows))
+            m_defaults.append({text(r, table), text(r, name), text(r, value)});
+    }
 
-// A failed statement of the posting, reported as the engine reports its own
-// (a lost connection says so and is opened again by the next action).
-Db::EngineError RenewalPosting::sqlError(const QSqlQuery& q) const
-{
-    return m_data.connMedisoft->failure(q.lastError());
-}
-
-void RenewalPosting::prepareReading()
-{
-    Db::Connection& conn = *m_data.connMedisoft;
-    conn.connect();
-    const QString table = conn.quoteName(QStringLiteral("MWTRN"));
-    // The key expressions of the table's "Chart Number;Case Number" index,
-    // as the case's own transaction list compares them.
-    const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
-    const QString caseNo = conn.quoteName(QStringLiteral("Case Number"));
-    m_selectCharges = std::make_unique<QSqlQuery>(conn.database());
-    m_selectCharges->setForwardOnly(true);
-    if (!m_selectCharges->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE COALESCE(%4,'') = ? AND COALESCE(%5,-2147483649) = ?")
-                                      .arg(conn.quoteName(QStringLiteral("Procedure Code")),
-                                           conn.quoteName(QStringLiteral("Date From")), table, chart, caseNo)))
-        throw sqlError(*m_selectCharges);
-    m_patientOf = std::make_unique<QSqlQuery>(conn.database());
-    m_patientOf->setForwardOnly(true);
-    if (!m_patientOf->prepare(QStringLiteral("SELECT 1 FROM %1 WHERE %2 = ?")
-                                  .arg(conn.quoteName(QStringLiteral("MWPAT")), chart)))
-        throw sqlError(*m_patientOf);
-    // Codes are posted, logged and compared in the form the column stores
-    // them (cut to its width, without trailing blanks): a code typed longer
-    // than the column still finds the charges a run stored with it.
-    const Db::TableDef* trn = conn.catalog().table(QStringLiteral("MWTRN"));
-    m_codeField = trn ? trn->field(QStringLiteral("Procedure Code")) : nullptr;
-    if (!m_codeField)
-        throw Db::EngineError(QStringLiteral("Field 'Procedure Code' not found"));
-    m_planned.clear();
-}
-
-void RenewalPosting::prepareWriting()
-{
     Db::Connection& conn = *m_data.connMedisoft;
     const Db::TableDef* trn = conn.catalog().table(QStringLiteral("MWTRN"));
     m_trnFields.clear();
@@ -189,20 +163,42 @@ void RenewalPosting::prepareWriting()
         m_trnFields << f;
         cols << conn.quoteName(f->name);
     }
-    conn.connect();
-    const QString table = conn.quoteName(trn->name);
-    // One statement per number of rows an account posts at once (one to
-    // three charges): one round trip to the server for all of them.
+    // Codes are posted, logged and compared in the form the column stores
+    // them (cut to its width, without trailing blanks): a code typed longer
+    // than the column still finds the charges a run stored with it.
+    m_codeField = trn->field(QStringLiteral("Procedure Code"));
+    // The transaction table must take every column a charge sets: a run
+    // that could not post one stops before it goes through any account. (An
+    // insert of no rows: only a column list of an insert names nothing but
+    // columns on every backend.)
+    const QString columns = cols.join(QStringLiteral(", "));
+    conn.execOnce(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1 WHERE 1 = 0").arg(conn.quoteName(trn->name), columns));
+
+    m_insertCase.clear();
     m_insertCharges.clear();
-    const QString row = QLatin1Char('(') + QStringList(kTrnCount, QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
-    for (int n = 1; n <= kMaxBatch; ++n) {
-        auto q = std::make_shared<QSqlQuery>(conn.database());
-        if (!q->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
-                            .arg(table, cols.join(QStringLiteral(", ")), QStringList(n, row).join(QStringLiteral(", ")))))
-            throw sqlError(*q);
-        m_insertCharges << q;
-    }
-    m_pending.clear();
+    m_caseNumberOf.reset();
+    m_planned.clear();
+    m_onFile.clear();
+    m_hasPatient.clear();
+    m_blockFirst = m_blockEnd = 0;
+    m_queue.clear();
+    m_newCases.clear();
+}
+
+// A failed statement of the posting, reported as the engine reports its own
+// (a lost connection says so and is opened again by the next action).
+Db::EngineError RenewalPosting::sqlError(const QSqlQuery& q) const
+{
+    return m_data.connMedisoft->failure(q.lastError());
+}
+
+const Db::FieldDef& RenewalPosting::caseField(const char* name) const
+{
+    const Db::TableDef* cas = m_data.connMedisoft->catalog().table(QStringLiteral("MWCAS"));
+    const Db::FieldDef* f = cas ? cas->field(QLatin1String(name)) : nullptr;
+    if (!f)
+        throw Db::EngineError(QStringLiteral("Field '%1' not found").arg(QLatin1String(name)));
+    return *f;
 }
 
 // A value in the form the backend stores for the column, converted as the
@@ -274,31 +270,108 @@ QList<Charge> RenewalPosting::dueCharges()
     return out;
 }
 
-void RenewalPosting::readExisting()
+// Reads, for the charts of the block of accounts from the current row on,
+// what the case table would show for each (its first open "E1" case, in the
+// table's order) and the charges on that case, in one statement; a preview
+// also whether each chart has a patient. In a run the accounts planned
+// before are written first, so that the read finds them.
+void RenewalPosting::readBlock(const Db::Record& current)
 {
-    m_existing.clear();
-    Db::Table& cas = *m_data.tblMWCAS;
-    QSqlQuery& q = *m_selectCharges;
-    q.bindValue(0, cas.fieldByName(QStringLiteral("Chart Number")).asString());
-    q.bindValue(1, qlonglong(cas.fieldByName(QStringLiteral("Case Number")).asInteger()));
-    if (!q.exec())
-        throw sqlError(q);
-    while (q.next()) {
-        const QVariant from = q.value(1);
+    if (!m_preview) {
+        finish();
+        m_planned.clear();
+    }
+    Db::Query& q = *m_data.qryFutureRegs2;
+    Db::Connection& conn = *m_data.connMedisoft;
+    const QList<Db::Record> rows = q.rowsAfter(&current, kBlockAccounts, true);
+    m_onFile.clear();
+    m_hasPatient.clear();
+    m_blockFirst = current.position;
+    m_blockEnd = current.position + rows.size();
+
+    // Each chart once: as the case table's order compares it (the master
+    // link's value), and as the account holds it (the patient's chart).
+    const int chartAt = q.fieldIndex(QStringLiteral("ChartNumber"));
+    const Db::FieldDef& chartField = caseField("Chart Number");
+    QStringList marks;
+    QVariantList values;
+    QSet<QPair<QString, QString>> charts;
+    QStringList keys;
+    for (const Db::Record& r : rows) {
+        const QVariant raw = r.values.value(chartAt);
+        const QString chart = Db::rtrimmed(raw.toString());
+        if (chart.isEmpty())
+            continue;
+        const QPair<QString, QString> both{conn.dialect().orderValue(chartField, raw).toString(), chart};
+        if (charts.contains(both))
+            continue;
+        charts.insert(both);
+        if (!keys.contains(both.first))
+            keys << both.first;
+        marks << QStringLiteral("(?, ?)");
+        values << both.first << both.second;
+    }
+    if (marks.isEmpty())
+        return;
+    const Db::SqlDialect& sql = conn.dialect();
+    auto name = [&](const char* n) { return conn.quoteName(QLatin1String(n)); };
+    const QString cas = name("MWCAS");
+    const QString chart = name("Chart Number");
+    const QString caseNo = name("Case Number");
+    values << stored(caseField("Billing Code"), QStringLiteral("E1")) << stored(caseField("Case Closed"), false);
+    for (const QString& key : std::as_const(keys))
+        values << key;
+    // The cases, then the charges of the charts (of any of their cases):
+    // both parts are index ranges whatever the planner knows of the tables.
+    const QString patient = m_preview ? QStringLiteral("EXISTS (SELECT 1 FROM %1 p WHERE p.%2 = k.column2)").arg(name("MWPAT"), chart)
+                                      : QStringLiteral("0");
+    const QString tChart = sql.orderExpression(QStringLiteral("t.") + chart, Db::FieldType::Text);
+    const QString text =
+        QStringLiteral("SELECT 0, k.column1, k.column2, c.%1, c.%2, c.%3, c._rid, %4, NULL, NULL "
+                       "FROM (VALUES %5) AS k "
+                       "LEFT JOIN %6 c ON c._rid = (SELECT x._rid FROM %6 x WHERE %7 = k.column1 AND x.%8 = ? AND x.%9 = ? "
+                       "ORDER BY x._rid LIMIT 1) ")
+            .arg(caseNo, name("Assigned Provider"), name("Facility"), patient, marks.join(QStringLiteral(", ")), cas,
+                 sql.orderExpression(QStringLiteral("x.") + chart, Db::FieldType::Text), name("Billing Code"), name("Case Closed"))
+        + QStringLiteral("UNION ALL SELECT 1, %1, NULL, %2, NULL, NULL, NULL, NULL, t.%3, t.%4 FROM %5 t WHERE %1 IN (%6)")
+              .arg(tChart, sql.orderExpression(QStringLiteral("t.") + caseNo, Db::FieldType::Integer), name("Procedure Code"),
+                   name("Date From"), name("MWTRN"), QStringList(keys.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+    QList<QVariantList> charges;
+    for (const QVariantList& r : conn.execOnce(text, values)) {
+        if (r[0].toInt() == 1) {
+            charges << r;
+            continue;
+        }
+        CaseOnFile& onFile = m_onFile[r[1].toString()];
+        if (!r[6].isNull() && !onFile.found) {
+            onFile.found = true;
+            onFile.number = r[3];
+            onFile.provider = r[4];
+            onFile.facility = r[5];
+        }
+        if (m_preview)
+            m_hasPatient[r[2].toString()] = r[7].toBool();
+    }
+    // The charges on each chart's case, as the case's own list holds them.
+    for (const QVariantList& r : std::as_const(charges)) {
+        const auto onFile = m_onFile.find(r[1].toString());
+        if (onFile == m_onFile.end() || !onFile->found || onFile->number.isNull()
+            || r[3].toLongLong() != onFile->number.toLongLong())
+            continue;
+        const QVariant from = r[9];
         const QDate date = from.typeId() == QMetaType::QDate ? from.toDate()
                                                               : QDate::fromString(from.toString().left(10), Qt::ISODate);
-        m_existing.append({q.value(0).toString(), date});
+        onFile->charges.append({r[8].toString(), date});
     }
-    q.finish();
 }
 
 AccountPlan RenewalPosting::planAccount()
 {
     Db::Query& q = *m_data.qryFutureRegs2;
     AccountPlan plan;
-    plan.chart = q.fieldByName(QStringLiteral("ChartNumber")).asString();
+    plan.chart = field(q, "ChartNumber");
     plan.serial = q.fieldByName(QStringLiteral("SerialNumber")).asInteger();
-    plan.registerName = q.fieldByName(QStringLiteral("RegisterName")).asString();
+    plan.registerName = field(q, "RegisterName");
     m_chart = plan.chart;
     m_serial = plan.serial;
     if (plan.chart.isEmpty()) {
@@ -307,50 +380,57 @@ AccountPlan RenewalPosting::planAccount()
     }
     m_today = Trellane::platform().today();
     m_now = Trellane::platform().now();
-    if (m_preview) {
-        // A run posts a case and charges for a chart whatever the patient
-        // table holds; the preview says when there is no patient to bill.
-        QSqlQuery& pat = *m_patientOf;
-        pat.bindValue(0, plan.chart);
-        if (!pat.exec())
-            throw sqlError(pat);
-        plan.noPatient = !pat.next();
-        pat.finish();
-    }
+    const Db::Record& row = q.currentRecord();
+    if (row.position < m_blockFirst || row.position >= m_blockEnd)
+        readBlock(row);
+    // A run posts a case and charges for a chart whatever the patient table
+    // holds; the preview says when there is no patient to bill.
+    if (m_preview)
+        plan.noPatient = !m_hasPatient.value(plan.chart);
 
     // Everything this account needs is worked out before anything of it is
     // written: a price that is not a number stops here.
     plan.charges = dueCharges();
-    Db::Table& cas = *m_data.tblMWCAS;
-    const Planned* planned = m_preview ? &m_planned[plan.chart] : nullptr;
-    plan.addCase = cas.fieldByName(QStringLiteral("Case Number")).isNull() && !(planned && planned->caseAdded);
+    const QString key =
+        m_data.connMedisoft->dialect().orderValue(caseField("Chart Number"), row.values.value(q.fieldIndex(QStringLiteral("ChartNumber")))).toString();
+    const CaseOnFile onFile = m_onFile.value(key);
+    const bool hasCase = onFile.found && !onFile.number.isNull();
+    Planned& planned = m_planned[plan.chart];
+    plan.addCase = !hasCase && !planned.caseAdded;
     if (plan.addCase)
         makeCaseRow();
     m_existing.clear();
-    if (!cas.fieldByName(QStringLiteral("Case Number")).isNull()) {
-        m_caseNumber = cas.fieldByName(QStringLiteral("Case Number")).value();
-        m_caseProvider = cas.fieldByName(QStringLiteral("Assigned Provider")).value();
-        m_caseFacility = cas.fieldByName(QStringLiteral("Facility")).value();
-        readExisting();
+    if (hasCase) {
+        m_caseNumber = QVariant(onFile.number.toInt());
+        m_caseProvider = onFile.provider;
+        m_caseFacility = onFile.facility;
+        m_existing = onFile.charges;
+    } else {
+        // The case this account adds, or an earlier one of the block added.
+        m_caseNumber = QVariant();
+        if (!plan.addCase) {
+            m_caseProvider = planned.caseProvider;
+            m_caseFacility = planned.caseFacility;
+        }
     }
     // A charge counts as posted when the case holds it, or when it was
     // planned earlier for this chart: by an earlier module of this account,
-    // or, in a preview, by an earlier account of the same chart.
-    QList<QPair<QString, QDate>> seen = m_existing;
-    if (planned)
-        seen += planned->charges;
+    // or by an earlier account of the same chart not yet written (in a
+    // preview, never written).
+    QList<QPair<QString, QDate>> seen = m_existing + planned.charges;
     for (Charge& c : plan.charges) {
         c.duplicate = isDuplicate(seen, c.code, c.expiry);
         if (!c.duplicate)
             seen.append({c.code, c.expiry});
     }
-    if (m_preview) {
-        Planned& p = m_planned[plan.chart];
-        p.caseAdded = p.caseAdded || plan.addCase;
-        for (const Charge& c : std::as_const(plan.charges))
-            if (!c.duplicate)
-                p.charges.append({c.code, c.expiry});
+    if (plan.addCase) {
+        planned.caseAdded = true;
+        planned.caseProvider = m_caseProvider;
+        planned.caseFacility = m_caseFacility;
     }
+    for (const Charge& c : std::as_const(plan.charges))
+        if (!c.duplicate)
+            planned.charges.append({c.code, c.expiry});
     return plan;
 }
 
@@ -361,45 +441,245 @@ void RenewalPosting::PostAccountRenewals()
 
 void RenewalPosting::post(const AccountPlan& plan)
 {
+    Queued account;
     if (plan.blankChart) {
-        m_log << QStringLiteral("The chart number was blank for serial number ") + QString::number(plan.serial);
+        account.log << QStringLiteral("The chart number was blank for serial number ") + QString::number(plan.serial);
+        m_queue << account;
         return;
     }
-    // An account with its case and every charge in place writes nothing
-    // and opens no transaction.
-    if (!plan.writes())
-        return;
+    // An account with its case and every charge in place writes nothing;
+    // it is done when the accounts before it are.
+    if (plan.writes()) {
+        account.chartKey = stored(caseField("Chart Number"), m_chart).toString();
+        account.caseNumber = m_caseNumber;
+        if (plan.addCase) {
+            account.addCase = true;
+            account.caseColumns = m_caseColumns;
+            account.caseValues = m_caseValues;
+            account.log << QStringLiteral("Added Case for Chart: ") + m_chart;
+        }
+    }
+    m_queue << account;
+    for (const Charge& c : plan.charges)
+        if (!c.duplicate)
+            writeCharge(c.code, c.description, c.expiry, c.cents);
+}
 
+void RenewalPosting::finish()
+{
+    if (m_queue.isEmpty())
+        return;
+    const auto cleared = qScopeGuard([this] {
+        m_queue.clear();
+        m_newCases.clear();
+    });
+    const int n = int(m_queue.size());
+    try {
+        write(0, n);
+    } catch (const Db::EngineError& e) {
+        // A lost connection or a database busy with another writer would
+        // fail again: nothing more is tried.
+        Db::Connection& conn = *m_data.connMedisoft;
+        const bool busy = conn.backend() == Db::Backend::SQLite && (e.nativeCode().toInt() & 0xff) == 5;
+        if (n == 1 || conn.isLost() || busy)
+            throw;
+        // Nothing of the block is stored: its accounts one at a time, up
+        // to the one that fails, which throws.
+        m_newCases.clear();
+        for (int i = 0; i < n; ++i)
+            write(i, i + 1);
+    }
+}
+
+// Writes the queued accounts from..to together, whole or not at all.
+void RenewalPosting::write(int from, int to)
+{
+    bool writes = false;
+    for (int i = from; i < to && !writes; ++i)
+        writes = m_queue[i].addCase || !m_queue[i].charges.isEmpty();
+    if (writes) {
+        if (m_data.connMedisoft->dialect().readsAhead())
+            writeTogether(from, to);
+        else
+            writeInTransaction(from, to);
+    }
+    done(from, to);
+}
+
+// One statement (one round trip, atomic on its own): the new cases in one
+// insert, numbered by the database in account order, and the charges in
+// another, those on a new case taking its number from the first.
+void RenewalPosting::writeTogether(int from, int to)
+{
     Db::Connection& conn = *m_data.connMedisoft;
-    const qsizetype logMark = m_log.size();
-    const int casesBefore = m_casesAdded;
-    const int chargesBefore = m_chargesPosted;
-    const qint64 centsBefore = m_centsPosted;
+    QStringList caseColumns;
+    QSet<QString> added;
+    for (int i = from; i < to; ++i) {
+        if (!m_queue[i].addCase)
+            continue;
+        added.insert(m_queue[i].chartKey);
+        for (const QString& c : std::as_const(m_queue[i].caseColumns))
+            if (!caseColumns.contains(c))
+                caseColumns << c;
+    }
+    QVariantList values;
+    QStringList caseRows;
+    for (int i = from; i < to; ++i) {
+        const Queued& a = m_queue[i];
+        if (!a.addCase)
+            continue;
+        QStringList row;
+        for (const QString& c : std::as_const(caseColumns)) {
+            const qsizetype at = a.caseColumns.indexOf(c);
+            row << (at < 0 ? QStringLiteral("DEFAULT") : QStringLiteral("?"));
+            if (at >= 0)
+                values << a.caseValues[at];
+        }
+        caseRows << QLatin1Char('(') + row.join(QStringLiteral(", ")) + QLatin1Char(')');
+    }
+    const QString chart = conn.quoteName(QStringLiteral("Chart Number"));
+    const QString caseNo = conn.quoteName(QStringLiteral("Case Number"));
+    QStringList chargeRows;
+    for (int i = from; i < to; ++i) {
+        const Queued& a = m_queue[i];
+        for (const QVariantList& charge : a.charges) {
+            QStringList row;
+            for (int c = 0; c < kTrnCount; ++c) {
+                if (c == kCaseNumberColumn && a.caseNumber.isNull() && added.contains(a.chartKey)) {
+                    row << QStringLiteral("(SELECT %1 FROM nc WHERE %2 = ?)").arg(caseNo, chart);
+                    values << a.chartKey;
+                } else {
+                    row << QStringLiteral("?");
+                    values << (c == kCaseNumberColumn && a.caseNumber.isNull() ? newCaseNumber(a.chartKey) : charge[c]);
+                }
+            }
+            chargeRows << QLatin1Char('(') + row.join(QStringLiteral(", ")) + QLatin1Char(')');
+        }
+    }
+    QStringList trnColumns;
+    for (const Db::FieldDef* f : std::as_const(m_trnFields))
+        trnColumns << conn.quoteName(f->name);
+    const QString insertCases = QStringLiteral("INSERT INTO %1 (%2) VALUES %3 RETURNING %4, %5")
+                                    .arg(conn.quoteName(QStringLiteral("MWCAS")), caseColumns.join(QStringLiteral(", ")),
+                                         caseRows.join(QStringLiteral(", ")), chart, caseNo);
+    const QString insertCharges = QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                                      .arg(conn.quoteName(QStringLiteral("MWTRN")), trnColumns.join(QStringLiteral(", ")),
+                                           chargeRows.join(QStringLiteral(", ")));
+    QString text;
+    if (caseRows.isEmpty())
+        text = insertCharges;
+    else if (chargeRows.isEmpty())
+        text = insertCases;
+    else
+        text = QStringLiteral("WITH nc AS (%1), tr AS (%2) SELECT %3, %4 FROM nc").arg(insertCases, insertCharges, chart, caseNo);
+    for (const QVariantList& r : conn.execOnce(text, values))
+        m_newCases.insert(r[0].toString(), QVariant(r[1].toInt()));
+}
+
+// SQLite: the accounts' statements in one transaction.
+void RenewalPosting::writeInTransaction(int from, int to)
+{
+    Db::Connection& conn = *m_data.connMedisoft;
+    auto prepared = [&](const QString& sql) {
+        auto q = std::make_shared<QSqlQuery>(conn.database());
+        if (!q->prepare(sql))
+            throw sqlError(*q);
+        return q;
+    };
+    if (m_insertCharges.isEmpty()) {
+        QStringList cols;
+        for (const Db::FieldDef* f : std::as_const(m_trnFields))
+            cols << conn.quoteName(f->name);
+        const QString row = QLatin1Char('(') + QStringList(kTrnCount, QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
+        for (int n = 1; n <= kMaxBatch; ++n)
+            m_insertCharges << prepared(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                                            .arg(conn.quoteName(QStringLiteral("MWTRN")), cols.join(QStringLiteral(", ")),
+                                                 QStringList(n, row).join(QStringLiteral(", "))));
+    }
     conn.beginTransaction();
     try {
-        if (plan.addCase)
-            addCase();
-        for (const Charge& c : plan.charges)
-            if (!c.duplicate)
-                writeCharge(c.code, c.description, c.expiry, c.cents);
-        writePending();
+        for (int i = from; i < to; ++i) {
+            const Queued& a = m_queue[i];
+            if (a.addCase) {
+                const QString columns = a.caseColumns.join(QStringLiteral(", "));
+                std::shared_ptr<QSqlQuery>& ins = m_insertCase[columns];
+                if (!ins)
+                    ins = prepared(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING _rid, %4")
+                                       .arg(conn.quoteName(QStringLiteral("MWCAS")), columns,
+                                            QStringList(a.caseValues.size(), QStringLiteral("?")).join(QStringLiteral(", ")),
+                                            conn.quoteName(QStringLiteral("Case Number"))));
+                for (qsizetype v = 0; v < a.caseValues.size(); ++v)
+                    ins->bindValue(int(v), a.caseValues[v]);
+                if (!ins->exec() || !ins->next())
+                    throw sqlError(*ins);
+                const qint64 rid = ins->value(0).toLongLong();
+                QVariant number = ins->value(1);
+                ins->finish();
+                if (number.isNull()) {
+                    // Numbered by a trigger after the row was stored.
+                    if (!m_caseNumberOf) {
+                        m_caseNumberOf = std::make_unique<QSqlQuery>(conn.database());
+                        if (!m_caseNumberOf->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE _rid = ?")
+                                                         .arg(conn.quoteName(QStringLiteral("Case Number")),
+                                                              conn.quoteName(QStringLiteral("MWCAS")))))
+                            throw sqlError(*m_caseNumberOf);
+                    }
+                    m_caseNumberOf->bindValue(0, rid);
+                    if (!m_caseNumberOf->exec() || !m_caseNumberOf->next())
+                        throw sqlError(*m_caseNumberOf);
+                    number = m_caseNumberOf->value(0);
+                    m_caseNumberOf->finish();
+                }
+                m_newCases.insert(a.chartKey, QVariant(number.toInt()));
+            }
+            if (a.charges.isEmpty())
+                continue;
+            const QVariant number = a.caseNumber.isNull() ? newCaseNumber(a.chartKey) : a.caseNumber;
+            for (qsizetype c = 0; c < a.charges.size(); c += kMaxBatch) {
+                const qsizetype n = qMin<qsizetype>(kMaxBatch, a.charges.size() - c);
+                QSqlQuery& ins = *m_insertCharges[n - 1];
+                int k = 0;
+                for (qsizetype r = c; r < c + n; ++r)
+                    for (int col = 0; col < kTrnCount; ++col)
+                        ins.bindValue(k++, col == kCaseNumberColumn ? number : a.charges[r][col]);
+                if (!ins.exec())
+                    throw sqlError(ins);
+            }
+        }
         conn.commit();
     } catch (...) {
-        m_pending.clear();
         conn.rollback();
-        // Nothing of this account was stored: its lines go too.
-        m_log.erase(m_log.begin() + logMark, m_log.end());
-        m_casesAdded = casesBefore;
-        m_chargesPosted = chargesBefore;
-        m_centsPosted = centsBefore;
         throw;
     }
 }
 
-// The row of a new case for the current account, every value converted and
-// the statement that adds it prepared: a field default naming a column the
-// case table lacks, or a value the column cannot take, stops here, before
-// anything of the account is written (and a preview stops as the run would).
+// The number of the case added for a chart with the accounts written before.
+QVariant RenewalPosting::newCaseNumber(const QString& chartKey) const
+{
+    const QVariant number = m_newCases.value(chartKey);
+    if (number.isNull())
+        throw Db::EngineError(QStringLiteral("No case was added for chart %1").arg(chartKey));
+    return number;
+}
+
+// The accounts from..to are written: their lines go to the log, their
+// cases and charges to the run's figures.
+void RenewalPosting::done(int from, int to)
+{
+    for (int i = from; i < to; ++i) {
+        const Queued& a = m_queue[i];
+        m_log << a.log;
+        m_casesAdded += a.addCase ? 1 : 0;
+        m_chargesPosted += a.chargeCount;
+        m_centsPosted += a.cents;
+        ++m_accountsDone;
+    }
+}
+
+// The row of a new case for the current account, every value converted: a
+// field default naming a column the case table lacks, or a value the column
+// cannot take, stops here, before anything of the account is written (and a
+// preview stops as the run would).
 void RenewalPosting::makeCaseRow()
 {
     Db::Connection& conn = *m_data.connMedisoft;
@@ -441,24 +721,14 @@ void RenewalPosting::makeCaseRow()
 
     // Every value is converted before the row is written; a column left
     // null takes the table's default.
-    QStringList names;
+    m_caseColumns.clear();
     m_caseValues.clear();
     for (qsizetype i = 0; i < columns.size(); ++i) {
         const QVariant v = stored(*columns[i], values[i]);
         if (v.isNull())
             continue;
-        names << conn.quoteName(columns[i]->name);
+        m_caseColumns << conn.quoteName(columns[i]->name);
         m_caseValues << v;
-    }
-    const QString key = names.join(QStringLiteral(", "));
-    if (!m_insertCase || key != m_caseColumns) {
-        m_insertCase = std::make_unique<QSqlQuery>(conn.database());
-        if (!m_insertCase->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING _rid, %4")
-                                       .arg(conn.quoteName(def->name), key,
-                                            QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")),
-                                            conn.quoteName(QStringLiteral("Case Number")))))
-            throw sqlError(*m_insertCase);
-        m_caseColumns = key;
     }
     auto valueOf = [&](const char* name) {
         const qsizetype i = columns.indexOf(def->field(QLatin1String(name)));
@@ -466,52 +736,6 @@ void RenewalPosting::makeCaseRow()
     };
     m_caseProvider = valueOf("Assigned Provider");
     m_caseFacility = valueOf("Facility");
-}
-
-void RenewalPosting::addCase()
-{
-    Db::Connection& conn = *m_data.connMedisoft;
-    QSqlQuery& ins = *m_insertCase;
-    for (qsizetype i = 0; i < m_caseValues.size(); ++i)
-        ins.bindValue(int(i), m_caseValues[i]);
-    if (!ins.exec() || !ins.next())
-        throw sqlError(ins);
-    const qint64 rid = ins.value(0).toLongLong();
-    m_caseNumber = ins.value(1);
-    ins.finish();
-    if (m_caseNumber.isNull()) {
-        // Numbered by a trigger after the row was stored.
-        if (!m_caseNumberOf) {
-            m_caseNumberOf = std::make_unique<QSqlQuery>(conn.database());
-            if (!m_caseNumberOf->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE _rid = ?")
-                                             .arg(conn.quoteName(QStringLiteral("Case Number")),
-                                                  conn.quoteName(QStringLiteral("MWCAS")))))
-                throw sqlError(*m_caseNumberOf);
-        }
-        m_caseNumberOf->bindValue(0, rid);
-        if (!m_caseNumberOf->exec() || !m_caseNumberOf->next())
-            throw sqlError(*m_caseNumberOf);
-        m_caseNumber = m_caseNumberOf->value(0);
-        m_caseNumberOf->finish();
-    }
-    m_caseNumber = QVariant(m_caseNumber.toInt());
-    m_existing.clear();
-    ++m_casesAdded;
-    m_log << QStringLiteral("Added Case for Chart: ") + m_chart;
-}
-
-void RenewalPosting::writePending()
-{
-    if (m_pending.isEmpty())
-        return;
-    QSqlQuery& ins = *m_insertCharges[m_pending.size() - 1];
-    int k = 0;
-    for (const QVariantList& row : std::as_const(m_pending))
-        for (const QVariant& v : row)
-            ins.bindValue(k++, v);
-    m_pending.clear();
-    if (!ins.exec())
-        throw sqlError(ins);
 }
 
 bool RenewalPosting::isDuplicate(const QList<QPair<QString, QDate>>& existing, const QString& code, const QDate& expiry)
@@ -532,6 +756,8 @@ void RenewalPosting::AddCharge(const QString& code, const QString& description, 
     writeCharge(code, description, expiry, cents);
 }
 
+// Adds a charge to the account queued last; its case number is filled in
+// when it is written, for a case added with the block.
 void RenewalPosting::writeCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents)
 {
     const QVariant no(false), yes(true), zero(0);
@@ -561,14 +787,13 @@ void RenewalPosting::writeCharge(const QString& code, const QString& description
     row.reserve(kTrnCount);
     for (int i = 0; i < kTrnCount; ++i)
         row << stored(*m_trnFields[i], values[i]);
-    m_pending << row;
-    if (m_pending.size() == kMaxBatch)
-        writePending();
-    m_existing.append({code, expiry});
-    ++m_chargesPosted;
-    m_centsPosted += cents;
-    m_log << QStringLiteral("Added Renewal ") + code + QLatin1Char(' ') + slashDate(expiry)
+    Queued& account = m_queue.last();
+    account.charges << row;
+    ++account.chargeCount;
+    account.cents += cents;
+    account.log << QStringLiteral("Added Renewal ") + code + QLatin1Char(' ') + slashDate(expiry)
             + QStringLiteral(" for Chart: ") + m_chart;
+    m_existing.append({code, expiry});
 }
 
 void recordRun(Db::Connection& customer, Mode mode, const QString& dealerCode, qint64 accounts,

@@ -7,9 +7,12 @@
 // already on the case for the same code within 75 days of the expiry is not
 // posted again, so a run can be repeated safely.
 //
-// Each account is written in one transaction of the practice database: an
-// error leaves that account exactly as it was and the accounts before it
-// posted.
+// A run reads the cases and posted charges of a block of accounts with one
+// statement and writes the block's accounts together, in one statement on a
+// server (one transaction on SQLite). Each account is written whole or not
+// at all: when a block fails, it is written again one account at a time up
+// to the failing one, so that an error leaves that account and the ones
+// after it exactly as they were and every account before it posted.
 #include "customerdb/Engine.h"
 
 #include <QDate>
@@ -111,10 +114,9 @@ public:
     // cases) and provider (their assigned provider).
     void setMode(Mode mode, const QString& dealerChart = QString(), const QString& dealerProvider = QString());
     // Reads the practice's field defaults for new cases from tblMWDEF, in
-    // table order, and prepares the statements the posting reads and writes
-    // with. Called once per run and per preview (which so checks the
-    // transaction table as the run does), after the practice connection is
-    // opened.
+    // table order, and checks the transaction table's columns. Called once
+    // per run and per preview (which so checks the transaction table as the
+    // run does), after the practice connection is opened.
     void readCaseDefaults();
     // A preview remembers the cases and charges it has planned, since none
     // of them reaches the practice database: a later account with the same
@@ -123,24 +125,31 @@ public:
 
     // Works out the account on the current row of qryFutureRegs2 without
     // writing anything. Both the run and the preview decide through here.
+    // The chart's case and the charges on it come from one read for the
+    // block of accounts from this row on; in a run the accounts planned
+    // before that read are written first.
     AccountPlan planAccount();
 
-    // Posts the renewals of the account on the current row of qryFutureRegs2;
-    // tblMWCAS follows that row.
+    // Posts the renewals of the account on the current row of
+    // qryFutureRegs2: its plan joins the block being written (post).
     void PostAccountRenewals();
-    // Carries out a plan made for the current row.
+    // Queues a plan made for the current row. The queued accounts are
+    // written when the next block is read, or by finish().
     void post(const AccountPlan& plan);
-    // Posts one charge on the current case unless the case holds one of the
-    // same code dated within 75 days of expiry either side. Part of the
-    // transaction PostAccountRenewals opens, which writes the account's
-    // charges together before it commits.
+    // Queues one charge on the current account's case unless the case holds
+    // one of the same code dated within 75 days of expiry either side.
     void AddCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents);
+    // Writes the queued accounts; throws the error of the first account
+    // that could not be written, after writing every account before it.
+    void finish();
+    // The accounts whose posting is done: written, or with nothing to write.
+    qint64 accountsDone() const { return m_accountsDone; }
 
     // The due charges of the current account, in module order; throws when
     // a price text is not a number.
     QList<Charge> dueCharges();
 
-    // The log lines so far.
+    // The log lines so far (of the accounts done).
     const QStringList& log() const { return m_log; }
     int casesAdded() const { return m_casesAdded; }
     int chargesPosted() const { return m_chargesPosted; }
@@ -150,16 +159,38 @@ private:
     struct Default {
         QString table, field, value;
     };
-    void prepareReading();
-    void readExisting();
+    // A chart's open "E1" case as the block's read found it: its number,
+    // provider and facility, and the procedure code and "Date From" of the
+    // charges on it.
+    struct CaseOnFile {
+        bool found = false;
+        QVariant number, provider, facility;
+        QList<QPair<QString, QDate>> charges;
+    };
+    // An account planned and waiting to be written.
+    struct Queued {
+        QString chartKey;              // the chart as a new case stores it
+        bool addCase = false;
+        QStringList caseColumns;       // quoted names of the new case's values
+        QVariantList caseValues;
+        QVariant caseNumber;           // null: the case added for the chart with this block
+        QList<QVariantList> charges;   // rows of MWTRN, in kTrnColumns order
+        QStringList log;
+        int chargeCount = 0;
+        qint64 cents = 0;
+    };
+    void readBlock(const Db::Record& current);
     static bool isDuplicate(const QList<QPair<QString, QDate>>& existing, const QString& code, const QDate& expiry);
     void writeCharge(const QString& code, const QString& description, const QDate& expiry, qint64 cents);
-    void prepareWriting();
     void makeCaseRow();
-    void addCase();
-    void writePending();
+    void write(int from, int to);
+    void writeTogether(int from, int to);
+    void writeInTransaction(int from, int to);
+    QVariant newCaseNumber(const QString& chartKey) const;
+    void done(int from, int to);
     Db::EngineError sqlError(const QSqlQuery& q) const;
     QVariant stored(const Db::FieldDef& f, const QVariant& value) const;
+    const Db::FieldDef& caseField(const char* name) const;
 
     TDataModule& m_data;
     const PriceList& m_prices;
@@ -173,28 +204,40 @@ private:
     int m_serial = 0;
     QDate m_today;
     QDateTime m_now;
-    // Charges are read and written through two statements prepared once
-    // per run: reading every transaction row into a cursor's record and
-    // re-reading each posted row would cost more than the posting itself.
     QList<const Db::FieldDef*> m_trnFields;  // MWTRN columns in posting order
     const Db::FieldDef* m_codeField = nullptr;  // MWTRN "Procedure Code"
-    std::unique_ptr<QSqlQuery> m_selectCharges;
-    std::unique_ptr<QSqlQuery> m_patientOf;  // preview: is there a patient for a chart
-    QList<std::shared_ptr<QSqlQuery>> m_insertCharges;  // for 1, 2, 3 rows
-    QList<QVariantList> m_pending;                      // charges not written yet
-    std::unique_ptr<QSqlQuery> m_insertCase;   // for the column list in m_caseColumns
-    QVariantList m_caseValues;                 // the new case's values, made by makeCaseRow
-    std::unique_ptr<QSqlQuery> m_caseNumberOf;
-    QString m_caseColumns;
-    // The current case: its number, provider and facility.
+    // The block read last: the query rows it covers, and per chart (as the
+    // case table's order compares it) the case on file; in a preview also
+    // the charts that have a patient.
+    qint64 m_blockFirst = 0;
+    qint64 m_blockEnd = 0;
+    QHash<QString, CaseOnFile> m_onFile;
+    QHash<QString, bool> m_hasPatient;
+    // The new case's columns and values, made by makeCaseRow.
+    QStringList m_caseColumns;
+    QVariantList m_caseValues;
+    // The current case: its number (null: added with this block), provider
+    // and facility.
     QVariant m_caseNumber, m_caseProvider, m_caseFacility;
-    // Preview: per chart, whether a case was planned and the charges planned.
+    // Per chart, whether a case was planned since the block was read and the
+    // charges planned (a preview: since it began, as nothing is written).
     bool m_preview = false;
     struct Planned {
         bool caseAdded = false;
+        QVariant caseProvider, caseFacility;
         QList<QPair<QString, QDate>> charges;
     };
     QHash<QString, Planned> m_planned;
+    // The accounts planned and not written yet, and the numbers of the
+    // cases added while they are written, by chart.
+    QList<Queued> m_queue;
+    QHash<QString, QVariant> m_newCases;
+    qint64 m_accountsDone = 0;
+    // SQLite: the statements writing a case (by its columns) and charges
+    // (for 1, 2, 3 rows).
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_insertCase;
+    QList<std::shared_ptr<QSqlQuery>> m_insertCharges;
+    std::unique_ptr<QSqlQuery> m_caseNumberOf;
     QStringList m_log;
     int m_casesAdded = 0;
     int m_chargesPosted = 0;

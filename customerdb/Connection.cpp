@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlField>
 #include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -39,8 +40,14 @@ Connection::~Connection()
 
 QSqlDatabase Connection::database() const
 {
+    aboutToWait();
     const QString cn = m_name + QStringLiteral("_%1").arg(reinterpret_cast<quintptr>(this));
     return QSqlDatabase::database(cn, false);
+}
+
+void Connection::setWaitHook(void (*hook)())
+{
+    s_waitHook = hook;
 }
 
 bool Connection::isConnected() const
@@ -301,6 +308,51 @@ void Connection::exec(const QString& sql, const QVariantList& values)
         q.bindValue(i, values[i]);
     if (!q.exec())
         throw failure(q.lastError());
+}
+
+QString Connection::literal(const QVariant& value) const
+{
+    QSqlField f(QString(), value.metaType());
+    f.setValue(value);
+    const QString text = database().driver()->formatValue(f);
+    return text.startsWith(QLatin1Char('-')) ? QLatin1Char('(') + text + QLatin1Char(')') : text;
+}
+
+QList<QVariantList> Connection::execOnce(const QString& sql, const QVariantList& values)
+{
+    connect();
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    bool ok;
+    if (dialect().readsAhead()) {
+        qsizetype next = 0;
+        const QString text = mapOutsideLiterals(sql, [&](const QString& part) {
+            QString out;
+            out.reserve(part.size());
+            for (const QChar c : part)
+                out += c == QLatin1Char('?') ? literal(values.value(next++)) : QString(c);
+            return out;
+        });
+        ok = q.exec(text);
+    } else {
+        ok = q.prepare(sql);
+        for (int i = 0; ok && i < values.size(); ++i)
+            q.bindValue(i, values[i]);
+        ok = ok && q.exec();
+    }
+    if (!ok)
+        throw failure(q.lastError());
+    QList<QVariantList> rows;
+    const int columns = q.record().count();
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            row << q.value(c);
+        rows << row;
+    }
+    q.finish();
+    return rows;
 }
 
 QVariant Connection::scalar(const QString& sql, const QVariantList& values)

@@ -52,7 +52,19 @@ public:
     void disconnect();
     bool isConnected() const;
 
+    // The Qt connection; every statement is made on it (or is one a table
+    // keeps prepared), and each of those first calls the wait hook.
     QSqlDatabase database() const;
+
+    // Called before a statement goes to any database, on the window's
+    // thread: the console shows its busy cursor from here when an action
+    // waits long. None by default (the admin tool, most tests).
+    static void setWaitHook(void (*hook)());
+    static void aboutToWait()
+    {
+        if (s_waitHook)
+            s_waitHook();
+    }
 
     // "Today" of the database: pinned by tests, else the server's date.
     void setPinnedToday(const QDate& d) { m_pinnedToday = d; }
@@ -86,6 +98,16 @@ public:
 
     // Runs a statement with positional values; throws EngineError.
     void exec(const QString& sql, const QVariantList& values = {});
+    // Runs a statement whose text is made for this one use (a block of rows
+    // of any number) and returns its rows. On a server it is one round trip:
+    // the values go into the text as literals, written by the driver as it
+    // writes the values it binds, and nothing stays prepared. On SQLite it is
+    // prepared and bound as usual. Throws EngineError.
+    QList<QVariantList> execOnce(const QString& sql, const QVariantList& values = {});
+    // A value as a literal of this connection's SQL, as the driver writes
+    // it; a negative number in brackets (after a minus sign its own would
+    // start a comment).
+    QString literal(const QVariant& value) const;
     // Runs a statement and returns the first column of its first row.
     QVariant scalar(const QString& sql, const QVariantList& values = {});
 
@@ -112,6 +134,8 @@ public:
     void detach(DataSet* ds);
 
 private:
+    static inline void (*s_waitHook)() = nullptr;
+
     bool schemaVersionHasCatalog();
     QStringList storedTwice(const QString& table, const QStringList& columns);
     void openDatabase(QSqlDatabase& db);

@@ -17,6 +17,7 @@ int Field::size() const { return m_ds->m_fields[m_index].size; }
 
 QVariant Field::value() const
 {
+    m_ds->settle();
     if (!m_ds->isOpen() || (!m_ds->m_hasCurrent && m_ds->m_state == DataSetState::Browse))
         return QVariant();
     const Record& r = m_ds->m_current;
@@ -139,6 +140,8 @@ void DataSet::requireActive()
 {
     if (m_state == DataSetState::Inactive)
         throw EngineError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    // Rows an earlier move read are not this action's.
+    m_nearby = Nearby();
     m_conn->reconnectIfLost();
 }
 
@@ -158,7 +161,9 @@ void DataSet::requireActiveForChange()
 void DataSet::resumeAfterReconnect()
 {
     doOpen();
-    if (m_state == DataSetState::Browse)
+    m_nearby = Nearby();
+    // A detail that has not read its first record yet reads it when asked.
+    if (m_state == DataSetState::Browse && !m_followPending)
         m_movedOnReconnect = rereadCurrent();
     else
         emit dataChanged();
@@ -188,6 +193,8 @@ void DataSet::close()
         return;
     doClose();
     m_state = DataSetState::Inactive;
+    m_followPending = false;
+    m_nearby = Nearby();
     m_hasCurrent = false;
     m_current = Record();
     m_eof = m_bof = true;
@@ -207,6 +214,93 @@ void DataSet::setNoCurrent()
 {
     m_current = blankRecord();
     m_hasCurrent = false;
+}
+
+bool DataSet::eof() const
+{
+    settle();
+    return m_eof;
+}
+
+bool DataSet::bof() const
+{
+    settle();
+    return m_bof;
+}
+
+bool DataSet::isEmpty() const
+{
+    settle();
+    return !m_hasCurrent;
+}
+
+const Record& DataSet::currentRecord() const
+{
+    settle();
+    return m_current;
+}
+
+// The first record for the master's current one, as first() reads it; the
+// listeners were told when the master moved. Until it is read, the detail
+// stays waiting for it (a failed read is tried again at the next access).
+void DataSet::readFirstForMaster()
+{
+    MoveScope move(this);
+    Record r;
+    const bool found = fetchFirst(r);
+    m_followPending = false;
+    if (found)
+        setCurrent(r);
+    else
+        setNoCurrent();
+    m_eof = !found;
+    m_bof = true;
+}
+
+void DataSet::setNearby(Nearby nearby)
+{
+    m_nearby = moving() ? std::move(nearby) : Nearby();
+}
+
+// The index of anchor in the rows read with the move, -1 when it is not there.
+static int nearbyIndex(const DataSet& ds, const QList<Record>& rows, const Record& anchor)
+{
+    for (int i = 0; i < rows.size(); ++i)
+        if (ds.sameRow(rows[i], anchor))
+            return i;
+    return -1;
+}
+
+bool DataSet::nearbyBefore(const Record& anchor, int count, QList<Record>& out) const
+{
+    if (!moving() || m_nearby.rows.isEmpty())
+        return false;
+    const int i = nearbyIndex(*this, m_nearby.rows, anchor);
+    if (i < 0 || (i < count && !m_nearby.atStart))
+        return false;
+    const int n = qMin(i, count);
+    out = m_nearby.rows.mid(i - n, n);
+    return true;
+}
+
+bool DataSet::nearbyAfter(const Record& anchor, int count, bool inclusive, QList<Record>& out) const
+{
+    if (!moving() || m_nearby.rows.isEmpty())
+        return false;
+    int i = nearbyIndex(*this, m_nearby.rows, anchor);
+    if (i < 0)
+        return false;
+    if (!inclusive)
+        ++i;
+    if (m_nearby.rows.size() - i < count && !m_nearby.atEnd)
+        return false;
+    out = m_nearby.rows.mid(i, count);
+    return true;
+}
+
+QList<Record> DataSet::rowsForMove(int distance)
+{
+    return distance > 0 ? rowsAfter(&m_current, distance, false) : rowsBefore(m_current, -distance);
 }
 
 Record DataSet::blankRecord() const
@@ -241,8 +335,13 @@ void DataSet::masterMoved()
 {
     if (!isOpen())
         return;
+    requireActive();
     checkBrowseMode();
-    first();
+    // The first record is read when it is asked for (settle); the listeners
+    // are told now, as after first().
+    MoveScope move(this);
+    m_followPending = true;
+    emitScroll();
     emit dataChanged();
 }
 
@@ -254,7 +353,7 @@ bool DataSet::masterHasNoRow() const
         return true;
     for (const QString& mf : m_masterFields) {
         const int i = m_master->fieldIndex(mf);
-        if (i < 0 || m_master->m_current.values.value(i).isNull())
+        if (i < 0 || m_master->currentRecord().values.value(i).isNull())
             return true;
     }
     return false;
@@ -272,7 +371,7 @@ QList<QPair<int, QVariant>> DataSet::masterConditions() const
             throw EngineError(QStringLiteral("Field '%1' not found").arg(m_masterFields[k]));
         if (di < 0)
             throw EngineError(QStringLiteral("Field '%1' not found").arg(m_detailFields[k]));
-        out.append({di, m_master->m_current.values.value(mi)});
+        out.append({di, m_master->currentRecord().values.value(mi)});
     }
     return out;
 }
@@ -317,8 +416,11 @@ void DataSet::first()
 {
     requireActive();
     checkBrowseMode();
+    MoveScope move(this);
     Record r;
-    if (fetchFirst(r)) {
+    const bool found = fetchFirst(r);
+    m_followPending = false;
+    if (found) {
         setCurrent(r);
         m_eof = false;
     } else {
@@ -333,8 +435,11 @@ void DataSet::last()
 {
     requireActive();
     checkBrowseMode();
+    MoveScope move(this);
     Record r;
-    if (fetchLast(r)) {
+    const bool found = fetchLast(r);
+    m_followPending = false;
+    if (found) {
         setCurrent(r);
         m_bof = false;
     } else {
@@ -349,6 +454,8 @@ void DataSet::next()
 {
     requireActive();
     checkBrowseMode();
+    settle();
+    MoveScope move(this);
     if (!m_hasCurrent) {
         m_eof = true;
         return;
@@ -367,6 +474,8 @@ void DataSet::prior()
 {
     requireActive();
     checkBrowseMode();
+    settle();
+    MoveScope move(this);
     if (!m_hasCurrent) {
         m_bof = true;
         return;
@@ -385,9 +494,11 @@ int DataSet::moveBy(int distance)
 {
     requireActive();
     checkBrowseMode();
+    settle();
+    MoveScope move(this);
     if (!m_hasCurrent || distance == 0)
         return 0;
-    QList<Record> rows = distance > 0 ? rowsAfter(&m_current, distance, false) : rowsBefore(m_current, -distance);
+    QList<Record> rows = rowsForMove(distance);
     if (rows.isEmpty()) {
         if (distance > 0)
             m_eof = true;
@@ -420,6 +531,7 @@ void DataSet::append()
     if (readOnly())
         throw EngineError(QStringLiteral("Cannot modify a read-only dataset"));
     checkBrowseMode();
+    settle();
     m_saved = m_current;
     m_savedHadCurrent = m_hasCurrent;
     Record r = blankRecord();
@@ -442,6 +554,7 @@ void DataSet::edit()
         throw EngineError(QStringLiteral("Cannot modify a read-only dataset"));
     if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
         return;
+    settle();
     if (!m_hasCurrent) {
         append();
         return;
@@ -531,6 +644,7 @@ void DataSet::del()
     }
     if (m_state == DataSetState::Edit)
         cancel();
+    settle();
     if (!m_hasCurrent)
         throw EngineError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     const Record gone = m_current;
@@ -568,6 +682,12 @@ void DataSet::refresh()
 {
     requireActive();
     checkBrowseMode();
+    // A detail yet to read its first record reads it now, afresh.
+    if (m_followPending) {
+        settle();
+        emit dataChanged();
+        return;
+    }
     rereadCurrent();
 }
 

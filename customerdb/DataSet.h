@@ -92,9 +92,9 @@ public:
     void next();
     void prior();
     int moveBy(int distance);  // returns the distance actually moved
-    bool eof() const { return m_eof; }
-    bool bof() const { return m_bof; }
-    bool isEmpty() const { return !m_hasCurrent; }
+    bool eof() const;
+    bool bof() const;
+    bool isEmpty() const;
     // Counts the visible records (a COUNT query: keep it off the seek path).
     qint64 recordCount();
 
@@ -117,14 +117,30 @@ public:
     const QList<FieldDef>& fields() const { return m_fields; }
     int fieldIndex(const QString& name) const;  // case-insensitive, -1 when absent
     Field fieldByName(const QString& name);     // throws when absent
-    const Record& currentRecord() const { return m_current; }
+    const Record& currentRecord() const;
 
     // Master-detail: only records whose detail fields equal the master's
     // current values are visible; the detail follows the master's cursor.
+    // It reads its first record for the master's new one when that is first
+    // asked for (a field, a move, a grid on screen), not at the master's
+    // move: a detail nobody looks at meanwhile costs nothing.
     void setMasterSource(DataSet* master, const QStringList& masterFields, const QStringList& detailFields);
     DataSet* masterSource() const { return m_master; }
 
     void setOnCalcFields(CalcFunction fn) { m_calc = std::move(fn); }
+
+    // What a grid shows of this data set, kept up to date by its model.
+    // Where every statement is a round trip to a server, a move reads the
+    // rows the grid then shows together with the record it moves to.
+    struct WindowHint {
+        int above = 0;      // rows shown above the current record when a move scrolls
+        int below = 0;      // rows shown below it then
+        int size = 0;       // rows in the window
+        int whole = 0;      // rows shown whole (the last record goes on the last of them)
+        int stepsDown = 0;  // moves down that stay on the rows shown
+        int stepsUp = 0;    // moves up that stay on the rows shown
+    };
+    void setWindowHint(const WindowHint& hint) { m_hint = hint; }
 
     // For grids: the records from the anchor on (inclusive) or before it.
     virtual QList<Record> rowsAfter(const Record* anchor, int count, bool inclusive) = 0;
@@ -152,6 +168,9 @@ protected:
     virtual bool fetchLast(Record& out) = 0;
     virtual bool fetchNext(const Record& from, Record& out) = 0;
     virtual bool fetchPrior(const Record& from, Record& out) = 0;
+    // The records a move by distance passes, up to the one it moves to, in
+    // order; by default read with rowsAfter or rowsBefore.
+    virtual QList<Record> rowsForMove(int distance);
     virtual qint64 doCount() = 0;
     virtual bool refetch(const Record& rec, Record& out) = 0;
     virtual qint64 doInsert(const Record& rec) = 0;
@@ -165,6 +184,38 @@ protected:
     virtual bool keepsWhole(int) const { return false; }
     void setCurrent(const Record& rec);
     void setNoCurrent();
+    // A detail whose master moved reads its first record now (see
+    // setMasterSource); nothing to do otherwise.
+    void settle() const { if (m_followPending) const_cast<DataSet*>(this)->readFirstForMaster(); }
+    void readFirstForMaster();
+
+    // While a move is in progress (and its listeners are told of it), rows
+    // read with it around the record moved to; rowsAfter and rowsBefore take
+    // them rather than reading again. Let go when the move is over.
+    class MoveScope {
+    public:
+        explicit MoveScope(DataSet* ds) : m_ds(ds) { ++m_ds->m_moving; }
+        ~MoveScope()
+        {
+            if (--m_ds->m_moving == 0)
+                m_ds->m_nearby = Nearby();
+        }
+        MoveScope(const MoveScope&) = delete;
+        MoveScope& operator=(const MoveScope&) = delete;
+
+    private:
+        DataSet* m_ds;
+    };
+    struct Nearby {
+        QList<Record> rows;       // in order
+        int current = -1;         // the record moved to
+        bool atStart = false;     // nothing comes before rows
+        bool atEnd = false;       // nothing comes after rows
+    };
+    bool moving() const { return m_moving > 0; }
+    void setNearby(Nearby nearby);
+    bool nearbyBefore(const Record& anchor, int count, QList<Record>& out) const;
+    bool nearbyAfter(const Record& anchor, int count, bool inclusive, QList<Record>& out) const;
     // Refresh's re-read; true when the cursor moved (its record was gone).
     bool rereadCurrent();
     void applyCalc(Record& rec);
@@ -199,6 +250,10 @@ protected:
     bool m_bof = true;
     bool m_modified = false;
     bool m_movedOnReconnect = false;  // a reconnect moved the cursor off a deleted record
+    bool m_followPending = false;     // the master moved: the first record is still to be read
+    int m_moving = 0;                 // moves in progress (nested: a listener moving again)
+    Nearby m_nearby;
+    WindowHint m_hint;
     CalcFunction m_calc;
     QPointer<DataSet> m_master;
     QStringList m_masterFields;

@@ -18,6 +18,13 @@ DataSetModel::DataSetModel(Db::DataSet* ds, QObject* parent)
     reload();
 }
 
+DataSetModel::~DataSetModel()
+{
+    // No grid shows the data set any more: its moves read no rows around.
+    if (m_ds)
+        m_ds->setWindowHint({});
+}
+
 void DataSetModel::setColumns(const QStringList& fieldNames)
 {
     m_requested = fieldNames;
@@ -64,6 +71,24 @@ void DataSetModel::setPaused(bool paused)
     m_paused = paused;
     if (!paused && m_stale)
         reload();
+    updateHint();
+}
+
+void DataSetModel::updateHint()
+{
+    if (!m_ds)
+        return;
+    Db::DataSet::WindowHint hint;
+    if (!m_paused) {
+        hint.above = m_currentRow < 0 ? 0 : qMin(m_currentRow, m_wholeRows - 1);
+        hint.below = m_windowSize - 1 - hint.above;
+        hint.size = m_windowSize;
+        hint.whole = m_wholeRows;
+        const int shown = qMin(int(m_rows.size()), m_wholeRows);
+        hint.stepsDown = m_currentRow < 0 ? 0 : qMax(0, shown - 1 - m_currentRow);
+        hint.stepsUp = qMax(0, qMin(m_currentRow, shown - 1));
+    }
+    m_ds->setWindowHint(hint);
 }
 
 void DataSetModel::reload()
@@ -133,6 +158,7 @@ void DataSetModel::reload()
         endResetModel();
     }
     m_currentRow = cur;
+    updateHint();
     emit currentRowChanged(m_currentRow);
 }
 
@@ -169,6 +195,7 @@ void DataSetModel::followCursor()
             if (changed)
                 emit dataChanged(index(i, 0), index(i, qMax(0, int(m_columns.size()) - 1)));
             m_currentRow = i;
+            updateHint();
             emit currentRowChanged(i);
             return;
         }

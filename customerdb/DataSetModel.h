@@ -13,6 +13,7 @@ class DataSetModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit DataSetModel(Db::DataSet* ds, QObject* parent = nullptr);
+    ~DataSetModel() override;
 
     Db::DataSet* dataSet() const { return m_ds; }
 
@@ -67,6 +68,9 @@ signals:
 
 private:
     void followCursor();
+    // Tells the data set what the window shows around the current record,
+    // for the rows a move reads with it.
+    void updateHint();
     static bool isPending(const Db::Record& rec);
     QString display(const Db::Record& rec, int fieldIndex) const;
     bool isCheckColumn(int column) const;

@@ -5,7 +5,6 @@
 #include "customerdb/FieldValues.h"
 
 #include <QRegularExpression>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -196,12 +195,10 @@ QList<Record> Query::readRows(QSqlQuery& q, qint64 firstPos, int max)
 // PostgreSQL's driver prepares statements as SQL-level PREPARE, which cannot
 // hold a DECLARE: the parameters go into the statement text as literals, each
 // written by the driver's own formatting, the same escaping it uses for the
-// values it binds. A negative number goes in brackets: after a minus sign
-// its own would start a comment ("10 --5").
+// values it binds.
 QString Query::withLiterals(const QString& sql) const
 {
     static const QRegularExpression re(QStringLiteral("(?<![:\\w]):([A-Za-z_]\\w*)"));
-    const QSqlDriver* driver = m_conn->database().driver();
     return mapOutsideLiterals(sql, [&](const QString& part) {
         QString out;
         qsizetype last = 0;
@@ -209,11 +206,7 @@ QString Query::withLiterals(const QString& sql) const
         while (it.hasNext()) {
             const auto m = it.next();
             out += part.mid(last, m.capturedStart() - last);
-            const QVariant v = paramValue(m_params.value(m.captured(1).toLower()));
-            QSqlField f(QString(), v.metaType());
-            f.setValue(v);
-            const QString literal = driver->formatValue(f);
-            out += literal.startsWith(QLatin1Char('-')) ? QLatin1Char('(') + literal + QLatin1Char(')') : literal;
+            out += m_conn->literal(paramValue(m_params.value(m.captured(1).toLower())));
             last = m.capturedEnd();
         }
         out += part.mid(last);
@@ -492,6 +485,7 @@ bool Query::gotoRecord(const Record& rec)
     Record r;
     if (!rowAt(rec.position, r))
         return false;
+    m_followPending = false;
     setCurrent(r);
     m_eof = m_bof = false;
     emitScroll();

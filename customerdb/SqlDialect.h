@@ -28,6 +28,11 @@ public:
     // The Qt SQL driver, and the statements run once a connection is open.
     virtual QString driverName() const = 0;
     virtual QStringList sessionSetup() const = 0;
+    // True where every statement is a round trip to a server: a move then
+    // reads the rows around its record that a grid will show in the same
+    // statement, and keyset reads are one statement each. An embedded
+    // database reads exactly what is asked, in the simplest statements.
+    virtual bool readsAhead() const = 0;
 
     // Quoted column or table name in this backend's spelling.
     virtual QString quoteName(const QString& name) const = 0;
@@ -107,6 +112,7 @@ public:
     Backend backend() const override { return Backend::SQLite; }
     QString driverName() const override;
     QStringList sessionSetup() const override;
+    bool readsAhead() const override { return false; }
     QString quoteName(const QString& name) const override;
     QString storedTableName(const QString& name) const override { return name; }
     QString todayExpression(const QDate& pinnedToday) const override;
@@ -134,6 +140,7 @@ public:
     Backend backend() const override { return Backend::PostgreSQL; }
     QString driverName() const override;
     QStringList sessionSetup() const override;
+    bool readsAhead() const override { return true; }
     QString quoteName(const QString& name) const override;
     QString storedTableName(const QString& name) const override { return name.toLower(); }
     QString todayExpression(const QDate& pinnedToday) const override;

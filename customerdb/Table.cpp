@@ -75,8 +75,9 @@ void Table::setIndexFieldNames(const QString& fields)
     requireActive();
     checkBrowseMode();
     resolveIndex(list, QString());
-    // The cursor stays on its record: re-read it to get its key in the new order.
-    if (m_hasCurrent) {
+    // The cursor stays on its record: re-read it to get its key in the new
+    // order (a detail yet to read its first record reads it in that order).
+    if (m_hasCurrent && !m_followPending) {
         Record r;
         if (refetch(m_current, r))
             setCurrent(r);
@@ -95,7 +96,7 @@ void Table::setIndexName(const QString& name)
     requireActive();
     checkBrowseMode();
     resolveIndex(QStringList(), name);
-    if (m_hasCurrent) {
+    if (m_hasCurrent && !m_followPending) {
         Record r;
         if (refetch(m_current, r))
             setCurrent(r);
@@ -219,7 +220,9 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
     // table name stay the same until the layout or the index changes (which
     // empties the cache), and hashing the full text of a wide table on every
     // cursor move would cost more than the seek itself.
-    const QString cacheKey = base.sql + QChar(0x1f) + where + QChar(0x1f) + order + QChar(0x1f) + QString::number(limit);
+    // The limit is a value of the statement, so that reads of any number
+    // of rows share it.
+    const QString cacheKey = base.sql + QChar(0x1f) + where + QChar(0x1f) + order;
     std::shared_ptr<QSqlQuery>& q = m_stmts[cacheKey];
     if (!q) {
         QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), m_conn->quoteName(m_def->name));
@@ -227,7 +230,7 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
             sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
         if (!order.isEmpty())
             sql += QStringLiteral(" ORDER BY ") + order;
-        sql += QStringLiteral(" LIMIT %1").arg(limit);
+        sql += QStringLiteral(" LIMIT ?");
         q = std::make_shared<QSqlQuery>(m_conn->database());
         q->setForwardOnly(true);
         if (!q->prepare(sql)) {
@@ -241,19 +244,173 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
         q->bindValue(i++, v);
     for (const QVariant& v : values)
         q->bindValue(i++, v);
+    q->bindValue(i, limit);
+    Connection::aboutToWait();
     if (!q->exec()) {
         const QSqlError e = q->lastError();
         m_stmts.remove(cacheKey);
         throw m_conn->failure(e);
     }
     QList<Record> out;
-    while (q->next()) {
-        Record r = readRow(*q);
-        applyCalc(r);
-        out << r;
-    }
+    while (q->next())
+        out << readRowOf(*q);
     q->finish();
     return out;
+}
+
+Record Table::readRowOf(const QSqlQuery& q) const
+{
+    Record r = readRow(q);
+    const_cast<Table*>(this)->applyCalc(r);
+    return r;
+}
+
+// "(k1, ..., kn[, _rid]) op (?, ...)" over the first `keys` key
+// expressions: on PostgreSQL one range of the index, however many keys.
+QString Table::rowCompare(int keys, bool withRid, const QString& op) const
+{
+    QStringList exprs;
+    for (int k = 0; k < keys; ++k)
+        exprs << keyExpr(k);
+    if (withRid)
+        exprs << QStringLiteral("_rid");
+    if (exprs.size() == 1)
+        return exprs.first() + QLatin1Char(' ') + op + QStringLiteral(" ?");
+    return QStringLiteral("(%1) %2 (%3)")
+        .arg(exprs.join(QStringLiteral(", ")), op, QStringList(exprs.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+}
+
+// Seek values as the leading keys' order expressions yield them.
+QVariantList Table::seekValues(const QVariantList& values) const
+{
+    QVariantList kv;
+    const int j = std::min(int(values.size()), int(m_keyFieldIdx.size()));
+    for (int k = 0; k < j; ++k)
+        kv << keyValue(k, values[k]);
+    return kv;
+}
+
+bool Table::readsAhead() const
+{
+    return m_conn->dialect().readsAhead() && moving() && m_hint.size > 0 && !m_keyFieldIdx.isEmpty();
+}
+
+// The rows before a place in the order (up to `before`, nearest last) and
+// from it on (up to `after`), read by one statement: both parts are index
+// ranges, joined and put in order.
+Table::Around Table::readAround(const Place& place, int before, int after)
+{
+    QVariantList cut;
+    int keys = 0;
+    bool withRid = false;
+    QString opBefore, opAfter;
+    switch (place.kind) {
+    case Place::Start:
+    case Place::End:
+        break;
+    case Place::AtRecord:
+    case Place::AfterRecord:
+        keys = int(m_keyFieldIdx.size());
+        withRid = true;
+        for (int k = 0; k < keys; ++k)
+            cut << place.record->key.value(k);
+        cut << place.record->rid;
+        break;
+    case Place::AtValues:
+        cut = seekValues(place.values);
+        keys = int(cut.size());
+        break;
+    }
+    const bool at = place.kind != Place::AfterRecord;
+    opBefore = at ? QStringLiteral("<") : QStringLiteral("<=");
+    opAfter = at ? QStringLiteral(">=") : QStringLiteral(">");
+    const bool hasCut = keys > 0 || withRid;
+    const bool readBefore = before > 0 && place.kind != Place::Start;
+    const bool readAfter = after > 0 && place.kind != Place::End;
+    Around out;
+    if (!readBefore && !readAfter)
+        return out;
+
+    const Cond base = baseConditions();
+    // The position of the part's mark among the columns: after the row id,
+    // the stored fields and the keys.
+    int columns = 1 + int(m_keyFieldIdx.size());
+    for (const FieldDef& f : m_fields)
+        columns += f.calculated ? 0 : 1;
+    const QString cacheKey = QStringLiteral("around") + QChar(0x1f) + base.sql + QChar(0x1f)
+        + QString::number(int(place.kind)) + QChar(0x1f) + QString::number(keys) + QChar(0x1f)
+        + QString::number(int(readBefore) * 2 + int(readAfter));
+    std::shared_ptr<QSqlQuery>& q = m_stmts[cacheKey];
+    if (!q) {
+        auto part = [&](bool isBefore) {
+            QStringList conds;
+            if (!base.sql.isEmpty())
+                conds << base.sql;
+            if (hasCut)
+                conds << rowCompare(keys, withRid, isBefore ? opBefore : opAfter);
+            QString sql = QStringLiteral("SELECT %1, %2 FROM %3")
+                              .arg(selectList(), isBefore ? QStringLiteral("0") : QStringLiteral("1"), m_conn->quoteName(m_def->name));
+            if (!conds.isEmpty())
+                sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+            return sql + QStringLiteral(" ORDER BY %1 LIMIT ?").arg(orderBy(isBefore));
+        };
+        QString sql;
+        if (readBefore && readAfter) {
+            QStringList order{QString::number(columns + 1)};
+            for (int k = 0; k < m_keyFieldIdx.size(); ++k)
+                order << QString::number(columns - int(m_keyFieldIdx.size()) + 1 + k);
+            order << QStringLiteral("1");
+            sql = QStringLiteral("(%1) UNION ALL (%2) ORDER BY %3").arg(part(true), part(false), order.join(QStringLiteral(", ")));
+        } else {
+            sql = part(readBefore);
+        }
+        q = std::make_shared<QSqlQuery>(m_conn->database());
+        q->setForwardOnly(true);
+        if (!q->prepare(sql)) {
+            const QSqlError e = q->lastError();
+            m_stmts.remove(cacheKey);
+            throw m_conn->failure(e);
+        }
+    }
+    int i = 0;
+    auto bindPart = [&](int limit) {
+        for (const QVariant& v : base.values)
+            q->bindValue(i++, v);
+        if (hasCut)
+            for (const QVariant& v : cut)
+                q->bindValue(i++, v);
+        q->bindValue(i++, limit);
+    };
+    if (readBefore)
+        bindPart(before);
+    if (readAfter)
+        bindPart(after);
+    Connection::aboutToWait();
+    if (!q->exec()) {
+        const QSqlError e = q->lastError();
+        m_stmts.remove(cacheKey);
+        throw m_conn->failure(e);
+    }
+    while (q->next()) {
+        if (readBefore && readAfter ? q->value(columns).toInt() == 0 : readBefore)
+            out.before << readRowOf(*q);
+        else
+            out.after << readRowOf(*q);
+    }
+    q->finish();
+    if (readBefore && !readAfter)
+        std::reverse(out.before.begin(), out.before.end());
+    return out;
+}
+
+void Table::keepNearby(const Around& around, int current, int askedBefore, int askedAfter, const Place& place)
+{
+    Nearby n;
+    n.rows = around.before + around.after;
+    n.current = current;
+    n.atStart = place.kind == Place::Start || around.before.size() < askedBefore;
+    n.atEnd = place.kind == Place::End || around.after.size() < askedAfter;
+    setNearby(std::move(n));
 }
 
 // Rows after (or before) the position (key, rid) in index order. The tuple
@@ -263,6 +420,16 @@ QList<Record> Table::keysetScan(const QVariantList& key, qint64 rid, bool forwar
 {
     QList<Record> out;
     const int n = int(m_keyFieldIdx.size());
+    if (m_conn->dialect().readsAhead()) {
+        // One statement: the tuple comparison is one index range there.
+        QVariantList vals;
+        for (int k = 0; k < n; ++k)
+            vals << key.value(k);
+        vals << rid;
+        const QString op = forward ? (inclusive ? QStringLiteral(">=") : QStringLiteral(">"))
+                                   : (inclusive ? QStringLiteral("<=") : QStringLiteral("<"));
+        return runSelect(rowCompare(n, true, op), vals, orderBy(!forward), count);
+    }
     const QString gt = forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?");
     // Level n: same key, rid beyond; level j < n: same first j keys, key j beyond.
     for (int level = n; level >= 0 && out.size() < count; --level) {
@@ -293,9 +460,9 @@ QList<Record> Table::seekScan(const QVariantList& values, int count)
     const int j = std::min(int(values.size()), int(m_keyFieldIdx.size()));
     if (j == 0)
         return runSelect(QString(), {}, orderBy(false), count);
-    QVariantList kv;
-    for (int k = 0; k < j; ++k)
-        kv << keyValue(k, values[k]);
+    const QVariantList kv = seekValues(values);
+    if (m_conn->dialect().readsAhead())
+        return runSelect(rowCompare(j, false, QStringLiteral(">=")), kv, orderBy(false), count);
     for (int level = j - 1; level >= 0 && out.size() < count; --level) {
         QStringList parts;
         QVariantList vals;
@@ -312,6 +479,15 @@ QList<Record> Table::seekScan(const QVariantList& values, int count)
 
 bool Table::fetchFirst(Record& out)
 {
+    if (readsAhead()) {
+        const Place start;
+        const Around a = readAround(start, 0, m_hint.size);
+        if (a.after.isEmpty())
+            return false;
+        keepNearby(a, 0, 0, m_hint.size, start);
+        out = a.after.first();
+        return true;
+    }
     const QList<Record> r = runSelect(QString(), {}, orderBy(false), 1);
     if (r.isEmpty())
         return false;
@@ -321,6 +497,17 @@ bool Table::fetchFirst(Record& out)
 
 bool Table::fetchLast(Record& out)
 {
+    if (readsAhead()) {
+        // The last record goes on the last row shown whole.
+        const Place end{Place::End};
+        const int before = std::max(m_hint.whole, m_hint.above + 1);
+        const Around a = readAround(end, before, 0);
+        if (a.before.isEmpty())
+            return false;
+        keepNearby(a, int(a.before.size()) - 1, before, 0, end);
+        out = a.before.last();
+        return true;
+    }
     const QList<Record> r = runSelect(QString(), {}, orderBy(true), 1);
     if (r.isEmpty())
         return false;
@@ -330,6 +517,15 @@ bool Table::fetchLast(Record& out)
 
 bool Table::fetchNext(const Record& from, Record& out)
 {
+    if (readsAhead() && m_hint.stepsDown < 1) {
+        const Place after{Place::AfterRecord, &from};
+        const Around a = readAround(after, m_hint.above, 1 + m_hint.below);
+        if (a.after.isEmpty())
+            return false;
+        keepNearby(a, int(a.before.size()), m_hint.above, 1 + m_hint.below, after);
+        out = a.after.first();
+        return true;
+    }
     const QList<Record> r = keysetScan(from.key, from.rid, true, false, 1);
     if (r.isEmpty())
         return false;
@@ -339,11 +535,41 @@ bool Table::fetchNext(const Record& from, Record& out)
 
 bool Table::fetchPrior(const Record& from, Record& out)
 {
+    if (readsAhead() && m_hint.stepsUp < 1) {
+        const Place at{Place::AtRecord, &from};
+        const Around a = readAround(at, 1 + m_hint.above, m_hint.below);
+        if (a.before.isEmpty())
+            return false;
+        keepNearby(a, int(a.before.size()) - 1, 1 + m_hint.above, m_hint.below, at);
+        out = a.before.last();
+        return true;
+    }
     const QList<Record> r = keysetScan(from.key, from.rid, false, false, 1);
     if (r.isEmpty())
         return false;
     out = r.first();
     return true;
+}
+
+QList<Record> Table::rowsForMove(int distance)
+{
+    if (distance > 0 && readsAhead() && distance > m_hint.stepsDown) {
+        const Place after{Place::AfterRecord, &m_current};
+        const Around a = readAround(after, m_hint.above, distance + m_hint.below);
+        const QList<Record> passed = a.after.mid(0, distance);
+        if (!passed.isEmpty())
+            keepNearby(a, int(a.before.size() + passed.size()) - 1, m_hint.above, distance + m_hint.below, after);
+        return passed;
+    }
+    if (distance < 0 && readsAhead() && -distance > m_hint.stepsUp) {
+        const Place at{Place::AtRecord, &m_current};
+        const Around a = readAround(at, -distance + m_hint.above, m_hint.below);
+        const QList<Record> passed = a.before.mid(std::max(0, int(a.before.size()) + distance));
+        if (!passed.isEmpty())
+            keepNearby(a, int(a.before.size() - passed.size()), -distance + m_hint.above, m_hint.below, at);
+        return passed;
+    }
+    return DataSet::rowsForMove(distance);
 }
 
 qint64 Table::doCount()
@@ -456,23 +682,56 @@ int Table::execCountingRows(const QString& sql, const QVariantList& vals)
     return q.numRowsAffected();
 }
 
+// A key value read back as the seek values were bound: text and whole
+// numbers, the keys a window is read with on a seek (others are sought
+// exactly, without one).
+static bool sameKey(const QVariant& stored, const QVariant& sought, FieldType type)
+{
+    return type == FieldType::Integer ? stored.toLongLong() == sought.toLongLong() : stored.toString() == sought.toString();
+}
+
 bool Table::findKey(const QVariantList& values)
 {
     requireActive();
     checkBrowseMode();
+    // The cursor stays where it is when nothing is found.
+    settle();
+    MoveScope move(this);
     const int j = std::min(int(values.size()), int(m_keyFieldIdx.size()));
     if (j == 0)
         throw EngineError(QStringLiteral("Table %1 has no current index to seek on").arg(m_def->name));
-    QStringList parts;
-    QVariantList vals;
+    bool textOrNumbers = true;
     for (int k = 0; k < j; ++k) {
-        parts << keyExpr(k) + QStringLiteral(" = ?");
-        vals << keyValue(k, values[k]);
+        const FieldType t = m_fields[m_keyFieldIdx[k]].type;
+        textOrNumbers = textOrNumbers && (t == FieldType::Text || t == FieldType::Integer);
     }
-    const QList<Record> r = runSelect(parts.join(QStringLiteral(" AND ")), vals, orderBy(false, j), 1);
-    if (r.isEmpty())
-        return false;
-    setCurrent(r.first());
+    Record found;
+    if (readsAhead() && textOrNumbers) {
+        // The first record at or after the values, with the grid's rows
+        // around it: found when its leading keys are the values.
+        const Place at{Place::AtValues, nullptr, values.mid(0, j)};
+        const Around a = readAround(at, m_hint.above, 1 + m_hint.below);
+        const QVariantList sought = seekValues(at.values);
+        bool same = !a.after.isEmpty();
+        for (int k = 0; k < j && same; ++k)
+            same = sameKey(a.after.first().key.value(k), sought[k], m_fields[m_keyFieldIdx[k]].type);
+        if (!same)
+            return false;
+        keepNearby(a, int(a.before.size()), m_hint.above, 1 + m_hint.below, at);
+        found = a.after.first();
+    } else {
+        QStringList parts;
+        QVariantList vals;
+        for (int k = 0; k < j; ++k) {
+            parts << keyExpr(k) + QStringLiteral(" = ?");
+            vals << keyValue(k, values[k]);
+        }
+        const QList<Record> r = runSelect(parts.join(QStringLiteral(" AND ")), vals, orderBy(false, j), 1);
+        if (r.isEmpty())
+            return false;
+        found = r.first();
+    }
+    setCurrent(found);
     m_eof = m_bof = false;
     emitScroll();
     return true;
@@ -482,8 +741,33 @@ void Table::findNearest(const QVariantList& values)
 {
     requireActive();
     checkBrowseMode();
+    MoveScope move(this);
+    if (readsAhead()) {
+        // The first record at or after the values with the grid's rows
+        // around it; past the end, the last record and those before it.
+        const Place at{Place::AtValues, nullptr, values};
+        const int before = std::max(m_hint.above, 1);
+        const Around a = readAround(at, before, 1 + m_hint.below);
+        m_followPending = false;
+        if (!a.after.isEmpty()) {
+            keepNearby(a, int(a.before.size()), before, 1 + m_hint.below, at);
+            setCurrent(a.after.first());
+            m_eof = m_bof = false;
+        } else if (!a.before.isEmpty()) {
+            keepNearby(a, int(a.before.size()) - 1, before, 1 + m_hint.below, at);
+            setCurrent(a.before.last());
+            m_eof = true;
+            m_bof = false;
+        } else {
+            setNoCurrent();
+            m_eof = m_bof = true;
+        }
+        emitScroll();
+        return;
+    }
     const QList<Record> r = seekScan(values, 1);
     Record rec;
+    m_followPending = false;
     if (!r.isEmpty()) {
         setCurrent(r.first());
         m_eof = m_bof = false;
@@ -504,6 +788,9 @@ QList<Record> Table::rowsAfter(const Record* anchor, int count, bool inclusive)
         return {};
     if (!anchor || anchor->rid == 0)
         return runSelect(QString(), {}, orderBy(false), count);
+    QList<Record> near;
+    if (nearbyAfter(*anchor, count, inclusive, near))
+        return near;
     return keysetScan(anchor->key, anchor->rid, true, inclusive, count);
 }
 
@@ -511,6 +798,9 @@ QList<Record> Table::rowsBefore(const Record& anchor, int count)
 {
     if (!isOpen() || count <= 0 || anchor.rid == 0)
         return {};
+    QList<Record> near;
+    if (nearbyBefore(anchor, count, near))
+        return near;
     QList<Record> r = keysetScan(anchor.key, anchor.rid, false, false, count);
     std::reverse(r.begin(), r.end());
     return r;
@@ -530,12 +820,13 @@ void Table::initNewRecord(Record& rec)
 bool Table::gotoRecord(const Record& rec)
 {
     requireActive();
-    if (m_hasCurrent && rec.rid == m_current.rid && m_state == DataSetState::Browse)
+    if (!m_followPending && m_hasCurrent && rec.rid == m_current.rid && m_state == DataSetState::Browse)
         return true;
     checkBrowseMode();
     Record r;
     if (!refetch(rec, r))
         return false;
+    m_followPending = false;
     setCurrent(r);
     m_eof = m_bof = false;
     emitScroll();

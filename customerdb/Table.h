@@ -58,6 +58,7 @@ protected:
     bool fetchLast(Record& out) override;
     bool fetchNext(const Record& from, Record& out) override;
     bool fetchPrior(const Record& from, Record& out) override;
+    QList<Record> rowsForMove(int distance) override;
     qint64 doCount() override;
     bool refetch(const Record& rec, Record& out) override;
     qint64 doInsert(const Record& rec) override;
@@ -78,6 +79,28 @@ private:
     QList<Record> runSelect(const QString& where, const QVariantList& values, const QString& order, int limit);
     QList<Record> keysetScan(const QVariantList& key, qint64 rid, bool forward, bool inclusive, int count);
     QList<Record> seekScan(const QVariantList& values, int count);
+    QString rowCompare(int keys, bool withRid, const QString& op) const;
+    QVariantList seekValues(const QVariantList& values) const;
+
+    // Reading ahead (SqlDialect::readsAhead): a place in the order, the rows
+    // before it and those from it on, in one statement.
+    struct Place {
+        enum Kind { Start, End, AtRecord, AfterRecord, AtValues };
+        Place(Kind k = Start, const Record* r = nullptr, const QVariantList& v = {}) : kind(k), record(r), values(v) {}
+        Kind kind;
+        const Record* record;  // AtRecord, AfterRecord
+        QVariantList values;   // AtValues: leading key values
+    };
+    struct Around {
+        QList<Record> before;  // in order
+        QList<Record> after;
+    };
+    bool readsAhead() const;
+    Around readAround(const Place& place, int before, int after);
+    // Keeps what was read for the move's listeners, current being the
+    // index in before + after of the record moved to.
+    void keepNearby(const Around& around, int current, int askedBefore, int askedAfter, const Place& place);
+    Record readRowOf(const QSqlQuery& q) const;
     Record readRow(const QSqlQuery& q) const;
     QVariant keyValue(int keyPos, const QVariant& v) const;
     void resolveIndex(const QStringList& fields, const QString& byName);

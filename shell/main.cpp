@@ -3,6 +3,7 @@
 // arguments.
 #include "customerdb/DataModule.h"
 #include "customerdb/Settings.h"
+#include "helpers/BusyCursor.h"
 #include "helpers/ConsoleStyle.h"
 #include "helpers/QtPlatform.h"
 #include "shell/Mainfrm.h"
@@ -79,6 +80,9 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(QStringLiteral("com.trellaneemc.tallyhouse"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.trellaneemc.tallyhouse")));
     Trellane::useConsoleStyle();
+    // An action waiting on the database server for half a second shows so.
+    Trellane::installBusyCursor(500);
+    Db::Connection::setWaitHook(&Trellane::aboutToWaitOnDatabase);
 
     // Outlives the main window, whose end may still show a message.
     std::optional<ScriptedStart> scripted;

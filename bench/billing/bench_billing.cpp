@@ -10,6 +10,9 @@
 // TRELLANE_BENCH_BILLING_DBS the billing run's customer and practice
 // databases (two empty databases, space-separated).
 // TRELLANE_BENCH_ACCOUNTS: due accounts of the billing run (default 10000).
+// TRELLANE_BENCH_BILLING_RUN_ONLY=1: the run, its re-run and preview only.
+// Through the latency proxy (TRELLANE_BENCH_ROUNDTRIP_FILE, see
+// BenchSupport.h) the round trips per account of each are printed too.
 // TRELLANE_BENCH_CHARGES: charges of the practice database the
 // reconciliation reads beside the generated accounts (default 1000000).
 // SQLite makes that practice database in TRELLANE_BENCH_DIR; PostgreSQL puts
@@ -108,7 +111,8 @@ public:
 void exec(Db::Connection& c, const QString& sql, const QVariantList& values = {}) { c.exec(sql, values); }
 
 // n due accounts of the direct reseller, all three modules annual and due
-// within the window; every tenth already has an open case.
+// within the window; every tenth already has an open case. Each table is
+// filled by one statement, so that filling costs little over a slow link.
 void fillBillingData(Db::Connection& customer, Db::Connection& practice, int n, const QDate& today)
 {
     const bool pg = customer.backend() == Db::Backend::PostgreSQL;
@@ -119,55 +123,64 @@ void fillBillingData(Db::Connection& customer, Db::Connection& practice, int n, 
             exec(*c, QStringLiteral("DELETE FROM %1").arg(c->quoteName(t.name)));
     }
     auto q = [&](Db::Connection& c, const char* n) { return c.quoteName(QLatin1String(n)); };
-    auto date = [&](const QDate& d) { return pg ? QVariant(d) : QVariant(d.toString(Qt::ISODate)); };
-    auto flag = [&](bool b) { return pg ? QVariant(b) : QVariant(b ? 1 : 0); };
-    customer.beginTransaction();
-    {
-        QSqlQuery ins(customer.database());
-        QStringList cols;
-        for (const char* c : {"SerialNumber", "ChartNumber", "RegisterName", "DealerCode", "HasHCFA", "HasUB92", "HasERA",
-                              "IsMonthly", "ExpiresProf", "ExpiresInst", "ExpiresERA"})
-            cols << q(customer, c);
-        ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, 'M', ?, ?, ?, ?, ?, ?, ?)")
-                        .arg(q(customer, "Registration"), cols.join(QStringLiteral(", "))));
-        for (int i = 1; i <= n; ++i) {
-            const QVariantList v{i, QStringLiteral("B%1").arg(i, 7, 10, QLatin1Char('0')),
-                                 QStringLiteral("PRACTICE %1").arg((i * 7919) % n, 6, 10, QLatin1Char('0')),
-                                 flag(true), flag(true), flag(true), flag(false), date(today.addDays(5 + i % 60)),
-                                 date(today.addDays(6 + i % 60)), date(today.addDays(7 + i % 60))};
-            for (int k = 0; k < v.size(); ++k)
-                ins.bindValue(k, v[k]);
-            if (!ins.exec())
-                throw Db::EngineError(ins.lastError().text());
-        }
+    // The numbers 1 to n as rows of i, the chart of account i, and today
+    // plus some days.
+    const QString numbers = pg ? QStringLiteral("generate_series(1, CAST(? AS integer)) AS g(i)") : QStringLiteral("g");
+    const QString with = pg ? QString()
+                            : QStringLiteral("WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g WHERE i < ?) ");
+    const QString chart = pg ? QStringLiteral("'B' || lpad(CAST(i AS text), 7, '0')") : QStringLiteral("'B' || printf('%07d', i)");
+    const QString name = pg ? QStringLiteral("'PRACTICE ' || lpad(CAST((i * 7919) % ") + QString::number(n) + QStringLiteral(" AS text), 6, '0')")
+                            : QStringLiteral("'PRACTICE ' || printf('%06d', (i * 7919) % ") + QString::number(n) + QLatin1Char(')');
+    auto due = [&](int first) {
+        return pg ? QStringLiteral("DATE '%1' + (%2 + i % 60)").arg(today.toString(Qt::ISODate)).arg(first)
+                  : QStringLiteral("date('%1', '+' || (%2 + i % 60) || ' days')").arg(today.toString(Qt::ISODate)).arg(first);
+    };
+    const QString yes = pg ? QStringLiteral("true") : QStringLiteral("1");
+    const QString no = pg ? QStringLiteral("false") : QStringLiteral("0");
+    QStringList cols;
+    for (const char* c : {"SerialNumber", "ChartNumber", "RegisterName", "DealerCode", "HasHCFA", "HasUB92", "HasERA",
+                          "IsMonthly", "ExpiresProf", "ExpiresInst", "ExpiresERA"})
+        cols << q(customer, c);
+    // Joined rather than filled in with arg(): SQLite's printf formats hold
+    // "%0..." that arg() would take for its own markers.
+    exec(customer, with + QStringLiteral("INSERT INTO %1 (%2) SELECT i, ").arg(q(customer, "Registration"), cols.join(QStringLiteral(", ")))
+                       + QStringList{chart, name, QStringLiteral("'M'"), yes, yes, yes, no, due(5), due(6), due(7)}.join(QStringLiteral(", "))
+                       + QStringLiteral(" FROM ") + numbers,
+         {n});
+    exec(practice, with + QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) SELECT i, ")
+                              .arg(q(practice, "MWCAS"), q(practice, "Case Number"), q(practice, "Chart Number"),
+                                   q(practice, "Billing Code"), q(practice, "Case Closed"), q(practice, "Assigned Provider"))
+                       + chart + QStringLiteral(", 'E1', ") + no + QStringLiteral(", '1' FROM ") + numbers
+                       + QStringLiteral(" WHERE i % 10 = 0"),
+         {n});
+    const char* const defaults[][2] = {{"Case Number", "0"}, {"Chart Number", ""}, {"Guarantor", ""},
+                                       {"Billing Code", "E1"}, {"Assigned Provider", "1"}, {"Facility", "MAIN"},
+                                       {"Referring Provider", "RP1"}, {"Price Code", "A"}};
+    QStringList rows;
+    QVariantList values;
+    for (const auto& d : defaults) {
+        rows << QStringLiteral("('MWCAS', ?, ?)");
+        values << QString::fromLatin1(d[0]) << QString::fromLatin1(d[1]);
     }
-    customer.commit();
-    practice.beginTransaction();
-    {
-        QSqlQuery ins(practice.database());
-        ins.prepare(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, 'E1', ?, '1')")
-                        .arg(q(practice, "MWCAS"), q(practice, "Case Number"), q(practice, "Chart Number"),
-                             q(practice, "Billing Code"), q(practice, "Case Closed"), q(practice, "Assigned Provider")));
-        for (int i = 10; i <= n; i += 10) {
-            ins.bindValue(0, i);
-            ins.bindValue(1, QStringLiteral("B%1").arg(i, 7, 10, QLatin1Char('0')));
-            ins.bindValue(2, flag(false));
-            if (!ins.exec())
-                throw Db::EngineError(ins.lastError().text());
-        }
-        const char* const defaults[][2] = {{"Case Number", "0"}, {"Chart Number", ""}, {"Guarantor", ""},
-                                           {"Billing Code", "E1"}, {"Assigned Provider", "1"}, {"Facility", "MAIN"},
-                                           {"Referring Provider", "RP1"}, {"Price Code", "A"}};
-        for (const auto& d : defaults)
-            exec(practice, QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES ('MWCAS', ?, ?)")
-                               .arg(q(practice, "MWDEF"), q(practice, "Table"), q(practice, "Field"), q(practice, "Default")),
-                 {QString::fromLatin1(d[0]), QString::fromLatin1(d[1])});
-    }
-    practice.commit();
+    exec(practice, QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES %5")
+                       .arg(q(practice, "MWDEF"), q(practice, "Table"), q(practice, "Field"), q(practice, "Default"),
+                            rows.join(QStringLiteral(", "))),
+         values);
     if (pg) {
         exec(customer, QStringLiteral("ANALYZE"));
         exec(practice, QStringLiteral("ANALYZE"));
     }
+}
+
+// Round trips per account of a billing run or preview, as the latency proxy
+// counted them (nothing without the proxy).
+void printStatements(const char* name, qint64 sentBefore, int accounts)
+{
+    if (sentBefore < 0)
+        return;
+    std::printf("%s %.2f statements %s\n", name, double(roundTrips() - sentBefore) / double(accounts),
+                qPrintable(backendName));
+    std::fflush(stdout);
 }
 
 // The findings planted in the practice data of the reconciliation, one of
@@ -348,6 +361,7 @@ int main(int argc, char** argv)
             // The preview first, on the same untouched data the run then posts.
             QElapsedTimer t;
             double cpu = cpuSeconds();
+            qint64 sent = roundTrips();
             t.start();
             tab->btnPreviewMClick();
             const double preview = double(t.nsecsElapsed()) / 1e9;
@@ -355,20 +369,25 @@ int main(int argc, char** argv)
             if (count(*data.connMedisoft, "MWTRN") != 0)
                 std::fprintf(stderr, "the preview posted charges\n");
             print("billing_preview_accounts_per_s", double(accounts) / preview, "accounts/s");
+            printStatements("billing_preview_statements_per_account", sent, accounts);
             std::fprintf(stderr, "billing preview: %d accounts, %d charges in %.2f s (%.2f s processor)\n", accounts,
                          tab->lastPreview().chargesToPost(), preview, previewCpu);
 
             const double rss0 = rssMb();
             cpu = cpuSeconds();
+            sent = roundTrips();
             t.start();
             tab->Button11Click();
             const double first = double(t.nsecsElapsed()) / 1e9;
             const double firstCpu = cpuSeconds() - cpu;
             const qint64 charges = count(*data.connMedisoft, "MWTRN");
             print("billing_run_charges_per_s", double(charges) / first, "charges/s");
+            print("billing_run_accounts_per_s", double(accounts) / first, "accounts/s");
+            printStatements("billing_run_statements_per_account", sent, accounts);
             print("billing_run_rss_growth_mb", rssMb() - rss0, "MB");
 
             cpu = cpuSeconds();
+            sent = roundTrips();
             t.start();
             tab->Button11Click();
             const double second = double(t.nsecsElapsed()) / 1e9;
@@ -376,12 +395,16 @@ int main(int argc, char** argv)
             if (count(*data.connMedisoft, "MWTRN") != charges)
                 std::fprintf(stderr, "the second run posted charges\n");
             print("billing_rerun_accounts_per_s", double(accounts) / second, "accounts/s");
+            printStatements("billing_rerun_statements_per_account", sent, accounts);
             std::fprintf(stderr, "billing run: %lld charges in %.2f s (%.2f s processor, %.0f accounts/s), rerun %.2f s (%.2f s processor)\n",
                          static_cast<long long>(charges), first, firstCpu, double(accounts) / first, second, secondCpu);
         }
 
+        // Over a slow link the run alone is measured.
+        const bool runOnly = qEnvironmentVariableIntValue("TRELLANE_BENCH_BILLING_RUN_ONLY") != 0;
+
         // ---- The renewals forecast over the generated accounts -------------
-        if (pg || QFile::exists(generated.sqliteFile)) {
+        if (!runOnly && (pg || QFile::exists(generated.sqliteFile))) {
             BenchConsole console(generated, billingPractice);
             console.host().show();
             app.processEvents();
@@ -411,7 +434,7 @@ int main(int argc, char** argv)
         }
 
         // ---- The renewals file over the generated accounts ----------------
-        if (pg || QFile::exists(generated.sqliteFile)) {
+        if (!runOnly && (pg || QFile::exists(generated.sqliteFile))) {
             QTemporaryDir out;
             platform.saveAs = out.filePath(QStringLiteral("renewals.csv"));
             BenchConsole console(generated, billingPractice);
@@ -446,7 +469,7 @@ int main(int argc, char** argv)
                          double(t.nsecsElapsed()) / 1e9);
         }
         // ---- The reconciliation over the generated accounts ---------------
-        if (pg || QFile::exists(generated.sqliteFile)) {
+        if (!runOnly && (pg || QFile::exists(generated.sqliteFile))) {
             const qint64 charges = qEnvironmentVariableIntValue("TRELLANE_BENCH_CHARGES") > 0
                 ? qEnvironmentVariableIntValue("TRELLANE_BENCH_CHARGES")
                 : 1000000;

@@ -17,9 +17,13 @@
 // Output: "keystroke_to_panel_p50_us <value> us <backend>" and
 // "keystroke_to_panel_p99_us ..." over all orders (key event to repainted
 // window), "keystroke_to_state_p50_us" / "_p99_us" (key event handled, before
-// the repaint), and per-order figures on lines starting with "#".
+// the repaint), and per-order figures on lines starting with "#". Through
+// the latency proxy (TRELLANE_BENCH_ROUNDTRIP_FILE, see BenchSupport.h) also
+// the round trips to the server per keystroke, on average and at most
+// ("keystroke_statements_mean", "keystroke_statements_max").
 #include "accounts/AccountsTab.h"
 #include "accounts/SubmittersTab.h"
+#include "bench/BenchSupport.h"
 #include "customerdb/DataModule.h"
 #include "customerdb/Settings.h"
 #include "helpers/Console.h"
@@ -167,6 +171,8 @@ int main(int argc, char** argv)
         auto* shownName = accounts->findChild<QLineEdit*>(QStringLiteral("edtRegisterName"));
         std::vector<qint64> all;
         std::vector<qint64> handlerOnly;
+        qint64 statements = 0;
+        qint64 mostStatements = 0;
         int mismatches = 0;
 
         for (const Order& o : kOrders) {
@@ -175,6 +181,7 @@ int main(int argc, char** argv)
             const QString keySql = QStringLiteral("SELECT %1 FROM %2 WHERE _rid >= ? ORDER BY _rid LIMIT 1")
                                        .arg(conn->quoteName(QLatin1String(o.field)), table);
             std::vector<qint64> samples;
+            qint64 orderStatements = 0, orderMost = 0;
             while (int(samples.size()) < perOrder) {
                 const QString key = conn->scalar(keySql, {qint64(1 + rng.bounded(maxRid))}).toString().trimmed();
                 const QString typed = key.left(Trellane::EntryRule::of(box)->limit());
@@ -183,12 +190,16 @@ int main(int argc, char** argv)
                 box->clear();
                 QCoreApplication::processEvents();
                 for (const QChar c : typed) {
+                    const qint64 sent = roundTrips();
                     QElapsedTimer t;
                     t.start();
                     QTest::keyClick(box, c.toLatin1());
                     const qint64 handled = t.nsecsElapsed();
                     QCoreApplication::processEvents();
                     const qint64 shown = t.nsecsElapsed();
+                    const qint64 n = roundTrips() - sent;
+                    orderStatements += n;
+                    orderMost = std::max(orderMost, n);
                     samples.push_back(shown);
                     handlerOnly.push_back(handled);
                     if (int(samples.size()) >= perOrder)
@@ -199,8 +210,14 @@ int main(int argc, char** argv)
                     != dm.tblRegistration->fieldByName(QStringLiteral("RegisterName")).asString())
                     ++mismatches;
             }
-            std::printf("# %-12s p50 %8.1f us  p99 %8.1f us  max %8.1f us\n", o.caption, percentile(samples, 0.50),
+            std::printf("# %-12s p50 %8.1f us  p99 %8.1f us  max %8.1f us", o.caption, percentile(samples, 0.50),
                         percentile(samples, 0.99), percentile(samples, 1.0));
+            if (roundTrips() >= 0)
+                std::printf("  statements %.2f per key, at most %lld", double(orderStatements) / double(samples.size()),
+                            static_cast<long long>(orderMost));
+            std::printf("\n");
+            statements += orderStatements;
+            mostStatements = std::max(mostStatements, orderMost);
             all.insert(all.end(), samples.begin(), samples.end());
         }
         // The same keystrokes up to the end of the key event, before the
@@ -211,6 +228,12 @@ int main(int argc, char** argv)
             std::printf("# WARNING: %d typed keys left the panel on another account than the cursor\n", mismatches);
         std::printf("keystroke_to_panel_p50_us %.1f us %s\n", percentile(all, 0.50), qPrintable(backend));
         std::printf("keystroke_to_panel_p99_us %.1f us %s\n", percentile(all, 0.99), qPrintable(backend));
+        if (roundTrips() >= 0) {
+            std::printf("keystroke_statements_mean %.2f statements %s\n", double(statements) / double(all.size()),
+                        qPrintable(backend));
+            std::printf("keystroke_statements_max %lld statements %s\n", static_cast<long long>(mostStatements),
+                        qPrintable(backend));
+        }
         std::fflush(stdout);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_keystroke: %s\n", e.what());

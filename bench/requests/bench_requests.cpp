@@ -31,6 +31,9 @@
 //   request_report_rss_growth_mb     resident memory when the preview is
 //       shown, less memory before "Print Report"
 //   request_report_pages_per_s       the report of 1,000 requests into a PDF
+// Through the latency proxy (TRELLANE_BENCH_ROUNDTRIP_FILE, see
+// BenchSupport.h) also the round trips to the server per keystroke and per
+// grid step, on average and at most (..._statements_mean, ..._statements_max).
 #include "bench/BenchSupport.h"
 #include "customerdb/DBGrid.h"
 #include "customerdb/DataModule.h"
@@ -151,9 +154,28 @@ Db::ConnectionSettings settingsFor(bool pg, const QString& dir, const char* file
     return s;
 }
 
+// Round trips of a series of actions, on average and at most.
+struct Statements {
+    qint64 total = 0, most = 0, actions = 0;
+    void add(qint64 n)
+    {
+        total += n;
+        most = std::max(most, n);
+        ++actions;
+    }
+    void print(const char* name) const
+    {
+        if (roundTrips() < 0 || actions == 0)
+            return;
+        std::printf("%s_statements_mean %.2f statements %s\n", name, double(total) / double(actions), qPrintable(backendName));
+        std::printf("%s_statements_max %lld statements %s\n", name, static_cast<long long>(most), qPrintable(backendName));
+        std::fflush(stdout);
+    }
+};
+
 // Page Down, Page Up, Down, Ctrl+End and Ctrl+Home on a grid, each until
 // the window has repainted: the time of every step.
-std::vector<qint64> gridSteps(QApplication& app, TDBGrid* grid, int count)
+std::vector<qint64> gridSteps(QApplication& app, TDBGrid* grid, int count, Statements& statements)
 {
     grid->setFocus();
     std::vector<qint64> steps;
@@ -164,10 +186,12 @@ std::vector<qint64> gridSteps(QApplication& app, TDBGrid* grid, int count)
     QElapsedTimer t;
     for (int i = 0; i < count; ++i) {
         const auto& [key, mods] = moves[i % std::size(moves)];
+        const qint64 sent = roundTrips();
         t.start();
         QTest::keyClick(grid, Qt::Key(key), mods);
         app.processEvents();
         steps.push_back(t.nsecsElapsed());
+        statements.add(roundTrips() - sent);
     }
     return steps;
 }
@@ -213,16 +237,19 @@ int main(int argc, char** argv)
 
             QLineEdit* box = tab->edtReqRegisterName();
             std::vector<qint64> keys;
+            Statements keyStatements;
             QElapsedTimer t;
             while (int(keys.size()) < keystrokes) {
                 box->clear();
                 app.processEvents();
                 const QString name = registerName(1 + qint64(rng.bounded(quint32(rows))));
                 for (const QChar c : name) {
+                    const qint64 sent = roundTrips();
                     t.start();
                     QTest::keyClick(box, c.toLatin1());
                     app.processEvents();
                     keys.push_back(t.nsecsElapsed());
+                    keyStatements.add(roundTrips() - sent);
                 }
                 if (console.data().tblRequests->fieldByName(QStringLiteral("RegisterName")).asString() != name) {
                     std::fprintf(stderr, "search did not find %s\n", qPrintable(name));
@@ -231,10 +258,13 @@ int main(int argc, char** argv)
             }
             print("request_keystroke_p50_us", percentile(keys, 0.50), "us");
             print("request_keystroke_p99_us", percentile(keys, 0.99), "us");
+            keyStatements.print("request_keystroke");
 
-            const std::vector<qint64> steps = gridSteps(app, tab->DBGrid1(), keystrokes);
+            Statements stepStatements;
+            const std::vector<qint64> steps = gridSteps(app, tab->DBGrid1(), keystrokes, stepStatements);
             print("request_grid_step_p50_us", percentile(steps, 0.50), "us");
             print("request_grid_step_p99_us", percentile(steps, 0.99), "us");
+            stepStatements.print("request_grid_step");
         }
 
         // ---- The same steps on the accounts grid, for comparison -----------
@@ -258,9 +288,11 @@ int main(int argc, char** argv)
             console.host()->show();
             QApplication::setActiveWindow(console.host());
             app.processEvents();
-            const std::vector<qint64> steps = gridSteps(app, grid, keystrokes);
+            Statements stepStatements;
+            const std::vector<qint64> steps = gridSteps(app, grid, keystrokes, stepStatements);
             print("accounts_grid_step_p50_us", percentile(steps, 0.50), "us");
             print("accounts_grid_step_p99_us", percentile(steps, 0.99), "us");
+            stepStatements.print("accounts_grid_step");
         }
 
         // ---- The report of 1,000 requests ----------------------------------

@@ -484,6 +484,69 @@ private slots:
         QCOMPARE(charges(), QStringList({"C1|EDIAPROF|599.00", "C1|EDIAERA|299.00", "C2|EDIAPROF|599.00", "C2|EDIAERA|299.00"}));
     }
 
+    // Accounts are read and written in blocks. An account refused in the
+    // middle of a block leaves the ones before it posted, itself and the rest
+    // not; a second run completes them. Accounts of one chart share the case
+    // the first of them adds, in the same block and in a later one.
+    void blocksFailAccountByAccount()
+    {
+        auto chart = [](int i) { return QStringLiteral("C%1").arg(i, 3, 10, QLatin1Char('0')); };
+        for (int i = 1; i <= 249; ++i)
+            addAccount(i, QStringLiteral("M"), i == 5 ? chart(4) : chart(i), i == 5 ? QStringLiteral("U") : QStringLiteral("HE"),
+                       i == 5 ? kNone : 30, i == 5 ? 31 : kNone, i == 5 ? kNone : 31);
+        addAccount(250, QStringLiteral("M"), chart(1), QStringLiteral("U"), kNone, 31);
+        // Chart C150 takes one charge: its account's second one is refused.
+        Db::Connection& p = *data().connMedisoft;
+        const QString chartColumn = p.quoteName(QStringLiteral("Chart Number"));
+        p.exec(QStringLiteral("CREATE UNIQUE INDEX refuse_c150 ON %1 (%2) WHERE %2 = 'C150'").arg(p.quoteName(QStringLiteral("MWTRN")), chartColumn));
+        auto chargedCharts = [&] {
+            QSet<QString> out;
+            for (const QString& c : charges())
+                out.insert(c.section(QLatin1Char('|'), 0, 0));
+            return out;
+        };
+        auto casesByChart = [&] {
+            QMap<QString, int> out;
+            for (const QString& c : rows(QStringLiteral("MWCAS"), {QStringLiteral("Chart Number")}))
+                ++out[c];
+            return out;
+        };
+        click(&TBillingTab::Button11Click);
+        QCOMPARE(platform->errors.size(), 1);
+        QVERIFY2(platform->errors.first().endsWith(QStringLiteral("\n149 of 250 accounts were posted before the error; run again to post the rest.")),
+                 qPrintable(platform->errors.first()));
+        QSet<QString> expected;
+        for (int i = 1; i <= 149; ++i)
+            expected.insert(chart(i == 5 ? 4 : i));
+        QCOMPARE(chargedCharts(), expected);
+        QCOMPARE(casesByChart().size(), expected.size());
+        QCOMPARE(charges().size(), 2 * 148 + 1);
+
+        platform->errors.clear();
+        p.exec(QStringLiteral("DROP INDEX refuse_c150"));
+        click(&TBillingTab::Button11Click);
+        QVERIFY(platform->errors.isEmpty());
+        QCOMPARE(charges().size(), 2 * 248 + 2);
+        const QMap<QString, int> cases = casesByChart();
+        QCOMPARE(cases.size(), 248);
+        QCOMPARE(cases.value(chart(1)), 1);
+        QCOMPARE(cases.value(chart(4)), 1);
+        // The charges of a shared chart are on its one case.
+        for (const QString& shared : {chart(1), chart(4)}) {
+            QStringList codes;
+            QSet<QString> caseNumbers;
+            for (const QString& r : rows(QStringLiteral("MWTRN"), {QStringLiteral("Chart Number"), QStringLiteral("Case Number"),
+                                                                  QStringLiteral("Procedure Code")})) {
+                if (r.section(QLatin1Char('|'), 0, 0) != shared)
+                    continue;
+                caseNumbers.insert(r.section(QLatin1Char('|'), 1, 1));
+                codes << r.section(QLatin1Char('|'), 2);
+            }
+            QCOMPARE(codes, QStringList({"EDIAPROF", "EDIAERA", "EDIAINST"}));
+            QCOMPARE(caseNumbers.size(), 1);
+        }
+    }
+
     // No reseller shown: the dealer run selects nothing and shows an empty log.
     void emptyRun()
     {

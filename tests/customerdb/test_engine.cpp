@@ -2,9 +2,14 @@
 // order, seeks, navigation, editing, links, calculated fields and queries
 // must behave the same on SQLite and on PostgreSQL.
 #include "customerdb/Engine.h"
+#include "helpers/BusyCursor.h"
 #include "tests/support/TestDb.h"
 
+#include <QGuiApplication>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTimer>
+#include <QWidget>
 #include <QSet>
 #include <QtTest>
 
@@ -839,6 +844,55 @@ private slots:
         QCOMPARE(upgraded.storedSchemaVersion(), 2);
         second.disconnect();
         upgraded.disconnect();
+    }
+    // An action that waits long on the database shows the busy cursor and
+    // keeps the window painted; a short one does not; the cursor goes when
+    // the event loop is idle again.
+    void longWaitsShowTheBusyCursor()
+    {
+        struct Painted : QWidget {
+            int paints = 0;
+            void paintEvent(QPaintEvent*) override { ++paints; }
+        } window;
+        window.resize(100, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Table t(conn.get());
+        t.setTableName(QStringLiteral("People"));
+        t.open();
+        addPerson(t, 1, QStringLiteral("A"));
+        addPerson(t, 2, QStringLiteral("B"));
+        Trellane::installBusyCursor(100);
+        Connection::setWaitHook(&Trellane::aboutToWaitOnDatabase);
+        const auto off = qScopeGuard([] { Connection::setWaitHook(nullptr); });
+        // The event loop waiting for events, as between a user's actions.
+        auto idle = [] {
+            QEventLoop loop;
+            QTimer::singleShot(5, &loop, &QEventLoop::quit);
+            loop.exec();
+        };
+
+        idle();
+        t.first();
+        t.next();
+        QVERIFY(!Trellane::busyCursorShown());
+        idle();
+
+        const int paints = window.paints;
+        window.update();
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 400) {
+            t.last();
+            t.first();
+        }
+        QVERIFY(Trellane::busyCursorShown());
+        QVERIFY(QGuiApplication::overrideCursor());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        QVERIFY(window.paints > paints);
+        idle();
+        QVERIFY(!Trellane::busyCursorShown());
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 };
 
