@@ -4,6 +4,7 @@
 #include "customerdb/DataSet.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlField>
 #include <QScopeGuard>
@@ -95,8 +96,16 @@ void Connection::connect()
 void Connection::openDatabase(QSqlDatabase& db)
 {
     QSqlQuery q(db);
-    for (const QString& statement : dialect().sessionSetup())
+    // The quickest of the set-up statements is about one round trip.
+    qint64 quickestNs = -1;
+    for (const QString& statement : dialect().sessionSetup()) {
+        QElapsedTimer took;
+        took.start();
         q.exec(statement);
+        const qint64 ns = took.nsecsElapsed();
+        quickestNs = quickestNs < 0 ? ns : qMin(quickestNs, ns);
+    }
+    m_distant = dialect().readsAhead() && quickestNs >= qint64(m_settings.readAheadFromMs * 1e6);
     m_inTransaction = false;
     recordSession();
 }

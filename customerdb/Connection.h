@@ -24,6 +24,11 @@ struct ConnectionSettings {
     // missing file is an error naming it, and nothing is made.
     bool createIfMissing = false;
     int busyTimeoutMs = 5000;  // SQLite: how long a write waits for another writer's lock
+    // A server whose round trip takes at least this long is distant: a
+    // move then reads the rows its grid will show with the record it moves
+    // to. Near it, reading only what is asked is quicker. 0: always (the
+    // tests, so that both ways are tried on a local server).
+    double readAheadFromMs = 1.0;
 };
 
 class DataSet;
@@ -123,6 +128,9 @@ public:
     // connection holds the database's write lock says that instead.
     EngineError failure(const QSqlError& e, const QString& context = QString());
     bool isLost() const { return m_lost; }
+    // A server session whose round trip, as its first statement took,
+    // reaches readAheadFromMs; never an embedded database.
+    bool isDistant() const { return m_distant; }
     // Called before every action: a lost connection is opened again, every
     // open table and query of it prepares its statements afresh and reads
     // its current record again. While the server cannot be reached this
@@ -155,6 +163,7 @@ private:
     QString m_lostText;            // the engine's text of the failure that lost it
     QString m_recordingUser;
     bool m_inTransaction = false;
+    bool m_distant = false;
     bool m_transactionLost = false;  // a transaction went with the session: its commit must fail
 };
 

@@ -28,10 +28,11 @@ public:
     // The Qt SQL driver, and the statements run once a connection is open.
     virtual QString driverName() const = 0;
     virtual QStringList sessionSetup() const = 0;
-    // True where every statement is a round trip to a server: a move then
-    // reads the rows around its record that a grid will show in the same
-    // statement, and keyset reads are one statement each. An embedded
-    // database reads exactly what is asked, in the simplest statements.
+    // True where every statement is a round trip to a server: keyset reads
+    // are one statement each, and on a distant server (Connection::
+    // isDistant) a move reads the rows around its record that a grid will
+    // show in the same statement. An embedded database reads exactly what
+    // is asked, in the simplest statements.
     virtual bool readsAhead() const = 0;
 
     // Quoted column or table name in this backend's spelling.

@@ -292,7 +292,7 @@ QVariantList Table::seekValues(const QVariantList& values) const
 
 bool Table::readsAhead() const
 {
-    return m_conn->dialect().readsAhead() && moving() && m_hint.size > 0 && !m_keyFieldIdx.isEmpty();
+    return m_conn->isDistant() && moving() && m_hint.size > 0 && !m_keyFieldIdx.isEmpty();
 }
 
 // The rows before a place in the order (up to `before`, nearest last) and

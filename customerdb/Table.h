@@ -82,7 +82,7 @@ private:
     QString rowCompare(int keys, bool withRid, const QString& op) const;
     QVariantList seekValues(const QVariantList& values) const;
 
-    // Reading ahead (SqlDialect::readsAhead): a place in the order, the rows
+    // Reading ahead (Connection::isDistant): a place in the order, the rows
     // before it and those from it on, in one statement.
     struct Place {
         enum Kind { Start, End, AtRecord, AfterRecord, AtValues };

@@ -845,6 +845,20 @@ private slots:
         second.disconnect();
         upgraded.disconnect();
     }
+    // Moves read a grid's rows ahead only on a server whose round trip
+    // reaches the set time (the tests' 0 ms: always), never on SQLite.
+    void readsAheadOnlyFromADistantServer()
+    {
+        QCOMPARE(conn->isDistant(), TestDb::isPostgres());
+        ConnectionSettings near = settings;
+        near.readAheadFromMs = 1000;
+        Connection other(QStringLiteral("near"), &catalog());
+        other.setSettings(near);
+        other.connect();
+        QVERIFY(!other.isDistant());
+        other.disconnect();
+    }
+
     // An action that waits long on the database shows the busy cursor and
     // keeps the window painted; a short one does not; the cursor goes when
     // the event loop is idle again.

@@ -49,6 +49,8 @@ Db::ConnectionSettings fresh(const QString& tag)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("testdb_admin"));
     s.pgDatabase = name;
+    // Moves read ahead on the local server as on a distant one.
+    s.readAheadFromMs = 0;
     return s;
 }
 
