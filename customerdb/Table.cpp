@@ -223,39 +223,55 @@ QList<Record> Table::runSelect(const QString& where, const QVariantList& values,
     // The limit is a value of the statement, so that reads of any number
     // of rows share it.
     const QString cacheKey = base.sql + QChar(0x1f) + where + QChar(0x1f) + order;
-    std::shared_ptr<QSqlQuery>& q = m_stmts[cacheKey];
-    if (!q) {
+    const std::shared_ptr<QSqlQuery> q = cachedStatement(cacheKey, [&] {
         QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), m_conn->quoteName(m_def->name));
         if (!conds.isEmpty())
             sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
         if (!order.isEmpty())
             sql += QStringLiteral(" ORDER BY ") + order;
-        sql += QStringLiteral(" LIMIT ?");
-        q = std::make_shared<QSqlQuery>(m_conn->database());
-        q->setForwardOnly(true);
-        if (!q->prepare(sql)) {
-            const QSqlError e = q->lastError();
-            m_stmts.remove(cacheKey);
-            throw m_conn->failure(e);
-        }
-    }
+        return sql + QStringLiteral(" LIMIT ?");
+    });
     int i = 0;
     for (const QVariant& v : base.values)
         q->bindValue(i++, v);
     for (const QVariant& v : values)
         q->bindValue(i++, v);
     q->bindValue(i, limit);
-    Connection::aboutToWait();
-    if (!q->exec()) {
-        const QSqlError e = q->lastError();
-        m_stmts.remove(cacheKey);
-        throw m_conn->failure(e);
-    }
+    execCached(*q, cacheKey);
     QList<Record> out;
     while (q->next())
         out << readRowOf(*q);
     q->finish();
     return out;
+}
+
+// The statement kept under cacheKey, prepared from sql() when there is
+// none yet; a statement that fails to prepare is not kept.
+std::shared_ptr<QSqlQuery> Table::cachedStatement(const QString& cacheKey, const std::function<QString()>& sql)
+{
+    std::shared_ptr<QSqlQuery>& kept = m_stmts[cacheKey];
+    if (!kept) {
+        auto q = std::make_shared<QSqlQuery>(m_conn->database());
+        q->setForwardOnly(true);
+        if (!q->prepare(sql())) {
+            const QSqlError e = q->lastError();
+            m_stmts.remove(cacheKey);
+            throw m_conn->failure(e);
+        }
+        kept = q;
+    }
+    return kept;
+}
+
+// Runs a kept statement; one that fails is prepared afresh next time.
+void Table::execCached(QSqlQuery& q, const QString& cacheKey)
+{
+    Connection::aboutToWait();
+    if (!q.exec()) {
+        const QSqlError e = q.lastError();
+        m_stmts.remove(cacheKey);
+        throw m_conn->failure(e);
+    }
 }
 
 Record Table::readRowOf(const QSqlQuery& q) const
@@ -340,8 +356,7 @@ Table::Around Table::readAround(const Place& place, int before, int after)
     const QString cacheKey = QStringLiteral("around") + QChar(0x1f) + base.sql + QChar(0x1f)
         + QString::number(int(place.kind)) + QChar(0x1f) + QString::number(keys) + QChar(0x1f)
         + QString::number(int(readBefore) * 2 + int(readAfter));
-    std::shared_ptr<QSqlQuery>& q = m_stmts[cacheKey];
-    if (!q) {
+    const std::shared_ptr<QSqlQuery> q = cachedStatement(cacheKey, [&] {
         auto part = [&](bool isBefore) {
             QStringList conds;
             if (!base.sql.isEmpty())
@@ -354,24 +369,14 @@ Table::Around Table::readAround(const Place& place, int before, int after)
                 sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
             return sql + QStringLiteral(" ORDER BY %1 LIMIT ?").arg(orderBy(isBefore));
         };
-        QString sql;
-        if (readBefore && readAfter) {
-            QStringList order{QString::number(columns + 1)};
-            for (int k = 0; k < m_keyFieldIdx.size(); ++k)
-                order << QString::number(columns - int(m_keyFieldIdx.size()) + 1 + k);
-            order << QStringLiteral("1");
-            sql = QStringLiteral("(%1) UNION ALL (%2) ORDER BY %3").arg(part(true), part(false), order.join(QStringLiteral(", ")));
-        } else {
-            sql = part(readBefore);
-        }
-        q = std::make_shared<QSqlQuery>(m_conn->database());
-        q->setForwardOnly(true);
-        if (!q->prepare(sql)) {
-            const QSqlError e = q->lastError();
-            m_stmts.remove(cacheKey);
-            throw m_conn->failure(e);
-        }
-    }
+        if (!(readBefore && readAfter))
+            return part(readBefore);
+        QStringList order{QString::number(columns + 1)};
+        for (int k = 0; k < m_keyFieldIdx.size(); ++k)
+            order << QString::number(columns - int(m_keyFieldIdx.size()) + 1 + k);
+        order << QStringLiteral("1");
+        return QStringLiteral("(%1) UNION ALL (%2) ORDER BY %3").arg(part(true), part(false), order.join(QStringLiteral(", ")));
+    });
     int i = 0;
     auto bindPart = [&](int limit) {
         for (const QVariant& v : base.values)
@@ -385,12 +390,7 @@ Table::Around Table::readAround(const Place& place, int before, int after)
         bindPart(before);
     if (readAfter)
         bindPart(after);
-    Connection::aboutToWait();
-    if (!q->exec()) {
-        const QSqlError e = q->lastError();
-        m_stmts.remove(cacheKey);
-        throw m_conn->failure(e);
-    }
+    execCached(*q, cacheKey);
     while (q->next()) {
         if (readBefore && readAfter ? q->value(columns).toInt() == 0 : readBefore)
             out.before << readRowOf(*q);

@@ -6,6 +6,7 @@
 
 #include <QHash>
 
+#include <functional>
 #include <memory>
 
 class QSqlQuery;
@@ -77,6 +78,8 @@ private:
     QString orderBy(bool descending, int fromKey = 0) const;
     Cond baseConditions() const;
     QList<Record> runSelect(const QString& where, const QVariantList& values, const QString& order, int limit);
+    std::shared_ptr<QSqlQuery> cachedStatement(const QString& cacheKey, const std::function<QString()>& sql);
+    void execCached(QSqlQuery& q, const QString& cacheKey);
     QList<Record> keysetScan(const QVariantList& key, qint64 rid, bool forward, bool inclusive, int count);
     QList<Record> seekScan(const QVariantList& values, int count);
     QString rowCompare(int keys, bool withRid, const QString& op) const;
